@@ -1,0 +1,52 @@
+// lDllAttach: binds the TV driver and the services driver through the hook
+// table, lets the services driver initialise the hardware, and publishes the
+// mode list.
+#include "module_state.h"
+
+extern "C" {
+DllExt BiosDllExt = {};
+}
+
+static void WipeHookTable()
+{
+    VideoPortZeroMemory(&BiosDllExt, sizeof(BiosDllExt));
+}
+
+// The module calls these three without testing them, so a services driver
+// that leaves one empty has not attached.
+static bool RequiredHooksFilled()
+{
+    return BiosDllExt.pfnInit != nullptr && BiosDllExt.pfnQueryMode != nullptr &&
+           BiosDllExt.pfnSetMode != nullptr;
+}
+
+extern "C" BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param, ULONG_PTR ModeParam,
+                                          ULONG_PTR AttachParam, UCHAR *pResult)
+{
+    BIOS_Attach = Attach;
+
+    WipeHookTable();
+    BiosDllExt.Size = sizeof(BiosDllExt);
+
+    AttachRMX(Context, Param);
+    BiosDllExt.pfnTvControl = S_RMX_Control;
+
+    BIOS_Attach(Context, Param, &BiosDllExt, AttachParam);
+
+    if (!RequiredHooksFilled()) {
+        WipeHookTable();
+        return FALSE;
+    }
+
+    UCHAR initBuffer[ZERVAL_INIT_BUFFER_BYTES];
+    VideoPortZeroMemory(initBuffer, sizeof(initBuffer));
+    if (!BiosDllExt.pfnInit(initBuffer)) {
+        WipeHookTable();
+        return FALSE;
+    }
+
+    if (pResult != nullptr)
+        *pResult = 0;
+    GetMode(Context, ModeParam);
+    return TRUE;
+}

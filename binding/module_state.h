@@ -1,0 +1,24 @@
+// module_state.h - the module-wide state that is not exported: the hook table
+// and the services driver's attach entry, and the internal mode-list build.
+#ifndef ZERVAL_MODULE_STATE_H
+#define ZERVAL_MODULE_STATE_H
+
+#include "platform.h"
+#include "zerval.h"
+
+extern "C" {
+// The image's entry point; returns success and does nothing else.
+NTSTATUS ZERVAL_CALL DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
+
+// The hook table handed to the services driver; all zero at load.
+extern DllExt BiosDllExt;
+// The services driver's attach entry, refilled at every attach.  First object
+// of the .biosdll section.
+extern PFN_ZERVAL_SERVICES_ATTACH BIOS_Attach;
+
+// Probes the catalogue and publishes the mode list: 0 when built, -1 when its
+// memory could not be had (the published list then stays as it was).
+LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam);
+}
+
+#endif // ZERVAL_MODULE_STATE_H

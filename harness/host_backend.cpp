@@ -1,0 +1,107 @@
+// The first backend: the module's sources linked into the test, with the host
+// doubles as kernel and sibling drivers.
+#include <cstring>
+#include <stdexcept>
+
+#include "host_doubles.h"
+#include "module_state.h"
+#include "module_under_test.h"
+
+namespace {
+
+struct DataExport {
+    const char *name;
+    void *address;
+    uint32_t size;
+};
+
+const DataExport kExports[] = {
+    {"modetable", modetable, sizeof(modetable)},
+    {"modeTableSize", &modeTableSize, sizeof(modeTableSize)},
+    {"frequencytable", frequencytable, sizeof(frequencytable)},
+    {"freqTableSize", &freqTableSize, sizeof(freqTableSize)},
+    {"NumModesFromBIOSDLL", &NumModesFromBIOSDLL, sizeof(NumModesFromBIOSDLL)},
+    {"ORVX_NUM_MODES", &ORVX_NUM_MODES, sizeof(ORVX_NUM_MODES)},
+};
+
+// The catalogue as built, taken before any test writes to it.
+struct Catalogue {
+    ModeTableEntry rows[ZERVAL_MODE_TABLE_ROWS];
+    ULONG rowCount;
+    ULONG rates[ZERVAL_FREQUENCY_TABLE_ENTRIES];
+    ULONG rateCount;
+};
+
+const Catalogue &AsLoaded()
+{
+    static const Catalogue loaded = [] {
+        Catalogue c;
+        std::memcpy(c.rows, modetable, sizeof modetable);
+        c.rowCount = modeTableSize;
+        std::memcpy(c.rates, frequencytable, sizeof frequencytable);
+        c.rateCount = freqTableSize;
+        return c;
+    }();
+    return loaded;
+}
+
+class HostModule : public ModuleUnderTest {
+public:
+    HostModule()
+    {
+        const Catalogue &c = AsLoaded();
+        std::memcpy(modetable, c.rows, sizeof modetable);
+        modeTableSize = c.rowCount;
+        std::memcpy(frequencytable, c.rates, sizeof frequencytable);
+        freqTableSize = c.rateCount;
+        std::memset(&BiosDllExt, 0, sizeof BiosDllExt);
+        BIOS_Attach = nullptr;
+        NumModesFromBIOSDLL = 0;
+        ORVX_NUM_MODES = 0;
+        pModeInfoFromBIOSDLL = nullptr;
+        hostsim::Bind({&adapter, &log, &pool});
+    }
+    ~HostModule() override { hostsim::Release(); }
+
+    uint32_t DriverEntry() override { return static_cast<uint32_t>(::DriverEntry(nullptr, nullptr)); }
+    uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
+                       uint8_t *resultByte) override
+    {
+        return ::lDllAttach(context, param, modeParam, attachParam, resultByte);
+    }
+    void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) override { ::vValidateMode(mode, flags); }
+    uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) override { return ::SetMode(mode, option); }
+    uint8_t Orvalen_Function(uint32_t value) override { return ::Orvalen_Function(value); }
+    uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override { return ::MeltoBiosDll(a, b, c); }
+    uint32_t GetFreeFramebufferSize() override { return ::GetFreeFramebufferSize(); }
+    uint32_t BiosDllSetInitialValue() override { return ::BiosDllSetInitialValue(); }
+
+    void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) override
+    {
+        std::memcpy(out, locate(name, offset, size), size);
+    }
+    void writeData(const std::string &name, uint32_t offset, const void *in, uint32_t size) override
+    {
+        std::memcpy(locate(name, offset, size), in, size);
+    }
+    uint64_t publishedAddress() override { return reinterpret_cast<uintptr_t>(pModeInfoFromBIOSDLL); }
+    std::vector<VIDEO_MODE_INFORMATION> published() override
+    {
+        if (pModeInfoFromBIOSDLL == nullptr)
+            return {};
+        return std::vector<VIDEO_MODE_INFORMATION>(pModeInfoFromBIOSDLL, pModeInfoFromBIOSDLL + ORVX_NUM_MODES);
+    }
+
+private:
+    static uint8_t *locate(const std::string &name, uint32_t offset, uint32_t size)
+    {
+        for (const DataExport &e : kExports)
+            if (name == e.name && offset <= e.size && size <= e.size - offset)
+                return static_cast<uint8_t *>(e.address) + offset;
+        throw std::out_of_range("no exported data " + name + " at that offset");
+    }
+};
+
+} // namespace
+
+std::unique_ptr<ModuleUnderTest> MakeHostModule() { return std::make_unique<HostModule>(); }

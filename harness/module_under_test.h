@@ -1,0 +1,80 @@
+// The module as its neighbours see it: entries to call, exported data to read
+// and write, a programmable adapter behind it, and the calls it made.  Every
+// behaviour test is written against this interface and runs on each backend.
+#ifndef ZERVAL_HARNESS_MODULE_UNDER_TEST_H
+#define ZERVAL_HARNESS_MODULE_UNDER_TEST_H
+
+#include <cstdint>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter.h"
+#include "call_log.h"
+#include "pool_ledger.h"
+#include "zerval.h"
+
+class ModuleUnderTest {
+public:
+    ModuleUnderTest() : adapter(log) {}
+    virtual ~ModuleUnderTest() = default;
+    ModuleUnderTest(const ModuleUnderTest &) = delete;
+    ModuleUnderTest &operator=(const ModuleUnderTest &) = delete;
+
+    sim::CallLog log;
+    sim::PoolLedger pool;
+    sim::Adapter adapter;
+
+    // Entries.  A null pointer argument is passed to the module as NULL.
+    virtual uint32_t DriverEntry() = 0;
+    virtual uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
+                               uint8_t *resultByte) = 0;
+    virtual void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) = 0;
+    virtual uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) = 0;
+    virtual uint8_t Orvalen_Function(uint32_t value) = 0;
+    virtual uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) = 0;
+    virtual uint32_t GetFreeFramebufferSize() = 0;
+    virtual uint32_t BiosDllSetInitialValue() = 0;
+
+    // Exported data by name.
+    virtual void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) = 0;
+    virtual void writeData(const std::string &name, uint32_t offset, const void *in, uint32_t size) = 0;
+    // The address in pModeInfoFromBIOSDLL (0: none), and the ORVX_NUM_MODES
+    // records found there.
+    virtual uint64_t publishedAddress() = 0;
+    virtual std::vector<VIDEO_MODE_INFORMATION> published() = 0;
+
+    // Conveniences over the above.
+    uint8_t attach(uint8_t *resultByte = nullptr) { return lDllAttach(0x11, 0x22, 0x33, 0x44, resultByte); }
+    uint32_t u32(const std::string &name)
+    {
+        uint32_t v = 0;
+        readData(name, 0, &v, sizeof v);
+        return v;
+    }
+    void setU32(const std::string &name, uint32_t v) { writeData(name, 0, &v, sizeof v); }
+    ModeTableEntry row(uint32_t i)
+    {
+        ModeTableEntry r;
+        readData("modetable", i * sizeof(ModeTableEntry), &r, sizeof r);
+        return r;
+    }
+    void setRow(uint32_t i, const ModeTableEntry &r) { writeData("modetable", i * sizeof(ModeTableEntry), &r, sizeof r); }
+    uint32_t rate(uint32_t i)
+    {
+        uint32_t v = 0;
+        readData("frequencytable", i * 4, &v, 4);
+        return v;
+    }
+    void setRate(uint32_t i, uint32_t v) { writeData("frequencytable", i * 4, &v, 4); }
+};
+
+enum class Backend { Host, Image };
+std::string BackendName(Backend backend);
+// Each call gives a module in its load-time state.
+std::unique_ptr<ModuleUnderTest> MakeModule(Backend backend);
+std::vector<Backend> AvailableBackends();
+inline void PrintTo(Backend backend, std::ostream *os) { *os << BackendName(backend); }
+
+#endif

@@ -1,0 +1,44 @@
+#include "pool_ledger.h"
+
+#include <cstdio>
+
+namespace sim {
+
+void PoolLedger::recordAllocation(uint64_t address, uint32_t poolType, uint64_t size, uint32_t tag)
+{
+    allocations_.push_back(Allocation{address, poolType, tag, size, address != 0});
+}
+
+bool PoolLedger::recordFree(uint64_t address)
+{
+    for (Allocation &a : allocations_) {
+        if (a.live && a.address == address) {
+            a.live = false;
+            return true;
+        }
+    }
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "ExFreePool(0x%llx): not a live allocation",
+                  static_cast<unsigned long long>(address));
+    faults_.push_back(buf);
+    return false;
+}
+
+std::vector<Allocation> PoolLedger::live() const
+{
+    std::vector<Allocation> out;
+    for (const Allocation &a : allocations_)
+        if (a.live)
+            out.push_back(a);
+    return out;
+}
+
+void PoolLedger::clear()
+{
+    allocations_.clear();
+    faults_.clear();
+    requests_ = 0;
+    failAt_ = 0;
+}
+
+} // namespace sim

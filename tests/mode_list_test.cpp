@@ -1,0 +1,320 @@
+// The mode-list build: what is probed, what is published, in which order, and
+// what happens when memory runs out.
+#include <algorithm>
+
+#include "module_test.h"
+
+using sim::Callee;
+
+namespace {
+
+class ModeListTest : public ModuleTest {
+protected:
+    // The published modes, without the display driver's three records.
+    std::vector<VIDEO_MODE_INFORMATION> modes()
+    {
+        auto all = m->published();
+        EXPECT_EQ(all.size(), m->u32("ORVX_NUM_MODES"));
+        if (all.size() < 3)
+            return {};
+        return std::vector<VIDEO_MODE_INFORMATION>(all.begin() + 3, all.end());
+    }
+
+    static bool Is(const VIDEO_MODE_INFORMATION &r, uint32_t w, uint32_t h, uint32_t bpp)
+    {
+        return r.VisScreenWidth == w && r.VisScreenHeight == h && r.BitsPerPlane == bpp;
+    }
+
+    void disableAllRows()
+    {
+        for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
+            ModeTableEntry row = m->row(i);
+            row.Disabled = 1;
+            m->setRow(i, row);
+        }
+    }
+};
+
+TEST_P(ModeListTest, AcceptAllPublishesEveryAllowedCombination)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 2u * 913u);
+
+    const auto list = modes();
+    ASSERT_EQ(list.size(), 913u);
+    EXPECT_TRUE(Is(list[0], 640, 480, 8));
+    EXPECT_EQ(list[0].Frequency, 44u);
+    for (const auto &r : list) {
+        ASSERT_EQ(r.Length, 80u);
+        EXPECT_FALSE(r.BitsPerPlane == 24 && (Is(r, 640, 480, 24) || Is(r, 800, 600, 24) || r.VisScreenWidth == 720));
+        // Fields the module does not write stay zero.
+        EXPECT_EQ(r.ModeIndex | r.ScreenStride | r.NumberOfPlanes | r.AttributeFlags, 0u);
+    }
+    const auto at1024x768x24 =
+        std::count_if(list.begin(), list.end(), [](const auto &r) { return Is(r, 1024, 768, 24); });
+    EXPECT_EQ(at1024x768x24, 1);
+    const auto it = std::find_if(list.begin(), list.end(), [](const auto &r) { return Is(r, 1024, 768, 24); });
+    EXPECT_EQ(it->Frequency, 60u);
+
+    // The display driver's three records are left zero.
+    const auto all = m->published();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(all[i].Length | all[i].VisScreenWidth | all[i].Frequency, 0u);
+}
+
+TEST_P(ModeListTest, ListRunsInRowThenRateOrder)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const auto list = modes();
+    // Row 0 (640x480x8) at all 16 rates, low to high, then row 1 (320x200x8).
+    for (uint32_t i = 0; i < 16; ++i) {
+        EXPECT_TRUE(Is(list[i], 640, 480, 8));
+        EXPECT_EQ(list[i].Frequency, m->rate(i));
+    }
+    EXPECT_TRUE(Is(list[16], 320, 200, 8));
+    EXPECT_TRUE(Is(list.back(), 1600, 1200, 32));
+    EXPECT_EQ(list.back().Frequency, 200u);
+}
+
+TEST_P(ModeListTest, ProbesSendEnumerateThenUsableFlags)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const auto probes = m->log.of(Callee::QueryMode);
+    ASSERT_EQ(probes.size(), 1826u);
+    for (size_t i = 0; i < probes.size(); i += 2) {
+        EXPECT_EQ(probes[i].in.flags, 2u);
+        EXPECT_EQ(probes[i].in.attributes, 0u);
+        EXPECT_EQ(probes[i + 1].in.flags, 0u);
+        EXPECT_EQ(probes[i + 1].args[1], 0u);
+    }
+}
+
+TEST_P(ModeListTest, QueryRecordBytesAreExact)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const auto probes = m->log.of(Callee::QueryMode);
+    const auto it = std::find_if(probes.begin(), probes.end(), [](const sim::CallRecord &c) {
+        return c.in.width == 1024 && c.in.height == 768 && c.in.bitsPerPixel == 16 && c.in.refresh == 75 &&
+               c.in.flags == 2;
+    });
+    ASSERT_NE(it, probes.end());
+    const sim::RawQuery expected = {0x10, 0x00, 0x00, 0x04, 0x00, 0x03, 0x4B, 0x00,
+                                    0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00};
+    EXPECT_EQ(it->raw, expected);
+}
+
+TEST_P(ModeListTest, EveryAnswerAt60HzGivesOneModePerRow)
+{
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        q.refresh = 60;
+        return 1u;
+    };
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 58u);
+    for (const auto &r : modes())
+        EXPECT_EQ(r.Frequency, 60u);
+}
+
+TEST_P(ModeListTest, RefreshComparisonUsesAllEightBits)
+{
+    // 60 answered as 188 (bit 7 set) is a different rate to the build.
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        if (q.refresh != 60)
+            return 0u;
+        q.refresh = 188;
+        return 1u;
+    };
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+}
+
+TEST_P(ModeListTest, HighByteOfAnsweredRefreshIsIgnored)
+{
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        q.refresh = static_cast<uint16_t>(q.refresh | 0x100);
+        return 1u;
+    };
+    ASSERT_EQ(m->attach(), TRUE);
+    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(modes()[0].Frequency, 44u);
+}
+
+TEST_P(ModeListTest, QueryResultCountsByLowByteOnly)
+{
+    m->adapter.onQueryMode = [](sim::Query &) { return 0x100u; };
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+}
+
+TEST_P(ModeListTest, SecondProbeDecidesTheMarkFirstProbeTheValues)
+{
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        if (q.flags == 2) {
+            q.attributes = 0xABCD1234u;
+            return 1u;
+        }
+        q.attributes = 0x11110000u;
+        return q.bitsPerPixel == 8 ? 1u : 0u;
+    };
+    ASSERT_EQ(m->attach(), TRUE);
+    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    for (const auto &r : modes()) {
+        EXPECT_EQ(r.Length, r.BitsPerPlane == 8 ? 80u : 0u);
+        EXPECT_EQ(r.DriverSpecificAttributeFlags, 0xABCDu);
+    }
+    // The second probe starts from the first probe's Attributes.
+    const auto probes = m->log.of(Callee::QueryMode);
+    EXPECT_EQ(probes[1].in.attributes, 0xABCD1234u);
+}
+
+TEST_P(ModeListTest, SecondProbeAtAnotherRateIsUnusable)
+{
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        if (q.flags == 0)
+            q.refresh = static_cast<uint16_t>(q.refresh + 1);
+        return 1u;
+    };
+    ASSERT_EQ(m->attach(), TRUE);
+    for (const auto &r : modes())
+        ASSERT_EQ(r.Length, 0u);
+}
+
+TEST_P(ModeListTest, DisabledRowContributesNothing)
+{
+    ModeTableEntry row = m->row(0);
+    row.Disabled = 1;
+    m->setRow(0, row);
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 16u);
+    for (const auto &r : modes())
+        EXPECT_FALSE(Is(r, 640, 480, 8));
+}
+
+TEST_P(ModeListTest, EveryRowDisabledPublishesOnlyTheLeadingRecords)
+{
+    disableAllRows();
+    uint8_t result = 0xEE;
+    ASSERT_EQ(m->attach(&result), TRUE);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_NE(m->publishedAddress(), 0u);
+    EXPECT_EQ(m->published().size(), 3u);
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 0u);
+}
+
+TEST_P(ModeListTest, EditedRowsAndRatesTakeEffectAtTheNextAttach)
+{
+    m->setRow(0, ModeTableEntry{"X", 1152, 864, 16, 0, 0});
+    m->setRate(0, 90);
+    ASSERT_EQ(m->attach(), TRUE);
+    const auto list = modes();
+    EXPECT_TRUE(Is(list[0], 1152, 864, 16));
+    EXPECT_EQ(list[0].Frequency, 90u);
+}
+
+TEST_P(ModeListTest, RateOf256OrMoreNeverMatches)
+{
+    m->setRate(0, 300);  // 44's slot
+    m->setRate(1, 0x10000 + 48);  // low 16 bits: 48
+    ASSERT_EQ(m->attach(), TRUE);
+    // 57 rows are probed at the first rate (1024x768x24 only at 60 Hz).
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 57u);
+    for (const auto &r : modes())
+        EXPECT_NE(r.Frequency, 44u);
+    EXPECT_EQ(modes()[0].Frequency, 48u);
+}
+
+TEST_P(ModeListTest, TableSizesBeyondCapacityAreClamped)
+{
+    m->setU32("modeTableSize", 0xFFFFFFFFu);
+    m->setU32("freqTableSize", 17);
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    const auto allocations = m->pool.allocations();
+    ASSERT_EQ(allocations.size(), 2u);
+    EXPECT_EQ(allocations[0].size, 62u * 16u * 16u);
+}
+
+TEST_P(ModeListTest, SmallerTableSizesLimitTheBuild)
+{
+    m->setU32("modeTableSize", 1);
+    m->setU32("freqTableSize", 2);
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 2u);
+    EXPECT_EQ(m->pool.allocations().at(0).size, 2u * 16u);
+}
+
+TEST_P(ModeListTest, EmptyTablesStillMakeTwoNonEmptyAllocations)
+{
+    m->setU32("modeTableSize", 0);
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    const auto allocations = m->pool.allocations();
+    ASSERT_EQ(allocations.size(), 2u);
+    EXPECT_EQ(allocations[0].size, 16u);
+    EXPECT_EQ(allocations[1].size, 3u * 80u);
+}
+
+TEST_P(ModeListTest, TwoTaggedPagedAllocationsPerAttach)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const auto allocations = m->pool.allocations();
+    ASSERT_EQ(allocations.size(), 2u);
+    for (const auto &a : allocations) {
+        EXPECT_EQ(a.poolType, 1u);  // PagedPool
+        EXPECT_EQ(a.tag, 0x6C6C6442u);
+    }
+    EXPECT_EQ(allocations[0].size, 62u * 16u * 16u);
+    EXPECT_FALSE(allocations[0].live);
+    EXPECT_EQ(allocations[1].size, 916u * 80u);
+    EXPECT_TRUE(allocations[1].live);
+    EXPECT_EQ(allocations[1].address, m->publishedAddress());
+}
+
+TEST_P(ModeListTest, CandidateListRefusedKeepsPreviousList)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const uint64_t list = m->publishedAddress();
+    m->adapter.profile.depths = {8};
+    m->pool.failRequest(1);
+    EXPECT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->publishedAddress(), list);
+    EXPECT_EQ(m->published().at(3).Length, 80u);
+    EXPECT_EQ(m->pool.live().size(), 1u);
+}
+
+TEST_P(ModeListTest, PublishedArrayRefusedFreesCandidatesAndKeepsPreviousList)
+{
+    ASSERT_EQ(m->attach(), TRUE);
+    const uint64_t list = m->publishedAddress();
+    m->pool.failRequest(2);
+    EXPECT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->publishedAddress(), list);
+    const auto live = m->pool.live();
+    ASSERT_EQ(live.size(), 1u);
+    EXPECT_EQ(live[0].address, list);
+    // And the next attach succeeds in full.
+    EXPECT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+}
+
+TEST_P(ModeListTest, FirstBuildRefusedLeavesNothingPublished)
+{
+    m->pool.failRequest(1);
+    EXPECT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 0u);
+    EXPECT_EQ(m->publishedAddress(), 0u);
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 0u);
+}
+
+ZERVAL_ON_EVERY_BACKEND(ModeListTest);
+
+} // namespace

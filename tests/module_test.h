@@ -1,0 +1,43 @@
+// The fixture every behaviour test uses: a fresh module in its load-time
+// state, on each backend in turn.
+#ifndef ZERVAL_TESTS_MODULE_TEST_H
+#define ZERVAL_TESTS_MODULE_TEST_H
+
+#include <gtest/gtest.h>
+
+#include "module_under_test.h"
+
+class ModuleTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override { m = MakeModule(GetParam()); }
+    void TearDown() override
+    {
+        // No test may leave the pool with a fault.
+        for (const std::string &fault : m->pool.faults())
+            ADD_FAILURE() << "pool fault: " << fault;
+    }
+
+    // A record as the display driver would hand it over.
+    static VIDEO_MODE_INFORMATION Record(uint32_t width, uint32_t height, uint32_t bpp, uint32_t frequency,
+                                         uint32_t driverFlags = 0)
+    {
+        VIDEO_MODE_INFORMATION r{};
+        r.Length = sizeof(VIDEO_MODE_INFORMATION);
+        r.VisScreenWidth = width;
+        r.VisScreenHeight = height;
+        r.BitsPerPlane = bpp;
+        r.Frequency = frequency;
+        r.DriverSpecificAttributeFlags = driverFlags;
+        return r;
+    }
+
+    std::unique_ptr<ModuleUnderTest> m;
+};
+
+#define ZERVAL_ON_EVERY_BACKEND(Suite)                                                             \
+    INSTANTIATE_TEST_SUITE_P(Backends, Suite, ::testing::ValuesIn(AvailableBackends()),           \
+                             [](const ::testing::TestParamInfo<Backend> &info) {                  \
+                                 return BackendName(info.param);                                   \
+                             })
+
+#endif

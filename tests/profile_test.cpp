@@ -1,0 +1,85 @@
+// The adapter model: profiles as data and the answers they give.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "profile.h"
+
+namespace {
+
+using sim::Decide;
+using sim::ProfileFromJson;
+using sim::Query;
+
+std::string ErrorOf(const std::string &json)
+{
+    try {
+        ProfileFromJson(json);
+    } catch (const std::runtime_error &e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(Profile, RoundTripsThroughJson)
+{
+    const sim::Profile p = sim::DefaultProfile();
+    const sim::Profile q = ProfileFromJson(sim::ProfileToJson(p));
+    EXPECT_EQ(sim::ProfileToJson(q), sim::ProfileToJson(p));
+    EXPECT_EQ(q.name, "default");
+    EXPECT_EQ(q.depths, (std::vector<uint16_t>{8, 16, 24, 32}));
+}
+
+TEST(Profile, BadInputNamesTheField)
+{
+    EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
+    EXPECT_NE(ErrorOf("[]").find("JSON object"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"maxWidht": 5})").find("'maxWidht': unknown field"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"maxWidth": -1})").find("'maxWidth'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"maxWidth": "big"})").find("'maxWidth'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"depths": [8, 15]})").find("'depths'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"rates": [60, 300]})").find("'rates[1]'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"hooks": ["pfnNope"]})").find("'hooks'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"tvAttributes": 1})").find("'tvAttributes'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"initSucceeds": 1})").find("'initSucceeds'"), std::string::npos);
+    EXPECT_EQ(ErrorOf(R"({"passThroughResult": -1})"), "");
+}
+
+TEST(Profile, EmptyProfileAcceptsEverythingUnchanged)
+{
+    const sim::Profile p = ProfileFromJson("{}");
+    const Query q{24, 1600, 1200, 200, 0, 0};
+    const auto d = Decide(p, q);
+    EXPECT_TRUE(d.accepted);
+    EXPECT_EQ(d.answer, q);
+}
+
+TEST(Profile, MonitorLimitsOnlyUsabilityNotEnumeration)
+{
+    const sim::Profile p = sim::DefaultProfile();
+    // 1600x1200 at 85 Hz: within the controller, beyond the monitor's line rate.
+    EXPECT_TRUE(Decide(p, Query{8, 1600, 1200, 85, 0, 2}).accepted);
+    EXPECT_FALSE(Decide(p, Query{8, 1600, 1200, 85, 0, 0}).accepted);
+    EXPECT_TRUE(Decide(p, Query{8, 1600, 1200, 75, 0, 0}).accepted);
+    // Rates the controller cannot generate, depths and sizes it lacks.
+    EXPECT_FALSE(Decide(p, Query{8, 640, 480, 44, 0, 2}).accepted);
+    EXPECT_FALSE(Decide(p, Query{12, 640, 480, 60, 0, 2}).accepted);
+    EXPECT_FALSE(Decide(p, Query{8, 2048, 1536, 60, 0, 2}).accepted);
+}
+
+TEST(Profile, DefaultRefreshFlagAnswersTheDefaultRate)
+{
+    const sim::Profile p = sim::DefaultProfile();
+    const auto d = Decide(p, Query{16, 800, 600, 1, 0, 0x80000000u});
+    EXPECT_TRUE(d.accepted);
+    EXPECT_EQ(d.answer.refresh, 60u);
+}
+
+TEST(Profile, TvAttributeMarksModesThatFitTheEncoder)
+{
+    const sim::Profile p = sim::DefaultProfile();
+    EXPECT_EQ(Decide(p, Query{16, 800, 600, 60, 0, 2}).answer.attributes, 0x30000u);
+    EXPECT_EQ(Decide(p, Query{16, 1280, 1024, 60, 0, 2}).answer.attributes, 0x10000u);
+}
+
+} // namespace
