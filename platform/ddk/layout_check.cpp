@@ -43,5 +43,5 @@ static_assert(sizeof(host::LONG) == sizeof(::LONG), "LONG");
 static_assert(sizeof(host::USHORT) == sizeof(::USHORT), "USHORT");
 static_assert(sizeof(host::UCHAR) == sizeof(::UCHAR), "UCHAR");
 static_assert(sizeof(host::BOOLEAN) == sizeof(::BOOLEAN), "BOOLEAN");
-static_assert(host::PagedPool == ::PagedPool, "PagedPool");
-static_assert(host::NonPagedPool == ::NonPagedPool, "NonPagedPool");
+static_assert(int(host::PagedPool) == int(::PagedPool), "PagedPool");
+static_assert(int(host::NonPagedPool) == int(::NonPagedPool), "NonPagedPool");

@@ -9,7 +9,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-typedef void VOID;
+#ifndef VOID
+#define VOID void
+#endif
 typedef void *PVOID;
 typedef uint8_t UCHAR;
 typedef uint8_t *PUCHAR;
@@ -28,7 +30,9 @@ typedef int32_t NTSTATUS;
 #define FALSE 0
 #endif
 
+#ifndef STATUS_SUCCESS
 #define STATUS_SUCCESS ((NTSTATUS)0)
+#endif
 
 typedef enum _POOL_TYPE { NonPagedPool = 0, PagedPool = 1 } POOL_TYPE;
 
