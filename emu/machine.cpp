@@ -1,0 +1,465 @@
+#include "machine.h"
+
+#include <unicorn/unicorn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace emu {
+
+namespace {
+
+constexpr uint32_t kPage = 0x1000;
+constexpr uint32_t kStubPage = 0x00700000;
+constexpr uint32_t kSentinel = kStubPage + kPage - 16;
+constexpr uint32_t kStackBase = 0x00100000;
+constexpr uint32_t kStackSize = 0x10000;
+constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
+constexpr uint64_t kInstructionLimit = 50'000'000;
+
+// Values the image's callee-saved registers must still hold on return.
+constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
+constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
+constexpr uint32_t kSavedValues[] = {0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0xBBBB0000u};
+
+struct KnownImport {
+    const char *module;
+    const char *name;
+    uint32_t argBytes;
+};
+constexpr KnownImport kKnownImports[] = {
+    {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12},
+    {"ntoskrnl.exe", "ExFreePool", 4},
+    {"videoprt.sys", "VideoPortZeroMemory", 8},
+    {"kelv.sys", "_Attach@16", 16},
+    {"rmx.sys", "_AttachRMX@8", 8},
+    {"rmx.sys", "_S_RMX_Control@12", 12},
+};
+
+// The hooks a services driver installs, in sim::Hook order, with their
+// argument bytes; pfnTvControl is the TV driver's S_RMX_Control.
+constexpr KnownImport kHooks[] = {
+    {"", "pfnInit", 4},        {"", "pfnQueryMode", 8},
+    {"", "pfnSetMode", 12},    {"", "pfnPassThrough", 12},
+    {"", "pfnFunction", 4},    {"", "pfnGetFreeFramebufferSize", 0},
+    {"", "pfnSetInitialValue", 0},
+};
+
+std::string Hex(uint64_t v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+uint32_t Perms(uint32_t characteristics)
+{
+    uint32_t p = 0;
+    if (characteristics & pe::kScnRead)
+        p |= UC_PROT_READ;
+    if (characteristics & pe::kScnWrite)
+        p |= UC_PROT_WRITE;
+    if (characteristics & pe::kScnExecute)
+        p |= UC_PROT_EXEC;
+    return p;
+}
+
+uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
+
+sim::Query ToQuery(const sim::RawQuery &raw)
+{
+    sim::Query q;
+    std::memcpy(&q.bitsPerPixel, &raw[0], 2);
+    std::memcpy(&q.width, &raw[2], 2);
+    std::memcpy(&q.height, &raw[4], 2);
+    std::memcpy(&q.refresh, &raw[6], 2);
+    std::memcpy(&q.attributes, &raw[8], 4);
+    std::memcpy(&q.flags, &raw[12], 4);
+    return q;
+}
+
+sim::RawQuery FromQuery(const sim::Query &q)
+{
+    sim::RawQuery raw;
+    std::memcpy(&raw[0], &q.bitsPerPixel, 2);
+    std::memcpy(&raw[2], &q.width, 2);
+    std::memcpy(&raw[4], &q.height, 2);
+    std::memcpy(&raw[6], &q.refresh, 2);
+    std::memcpy(&raw[8], &q.attributes, 4);
+    std::memcpy(&raw[12], &q.flags, 4);
+    return raw;
+}
+
+void StubHook(uc_engine *, uint64_t address, uint32_t, void *user)
+{
+    static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
+}
+
+void ImageHook(uc_engine *, uint64_t, uint32_t, void *user) { static_cast<Machine *>(user)->onImageInstruction(); }
+
+bool BadAccessHook(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
+{
+    return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
+}
+
+void Check(uc_err err, const char *what)
+{
+    if (err != UC_ERR_OK)
+        throw pe::BadImage(std::string("emulator: ") + what + ": " + uc_strerror(err));
+}
+
+} // namespace
+
+// The module's hook table as the services driver holds it: an address in the
+// guest.
+class Machine::GuestTable : public sim::HookTable {
+public:
+    GuestTable(Machine &m, uint32_t address) : m_(m), address_(address) {}
+
+    sim::TableView view() const override
+    {
+        uint32_t slots[9];
+        m_.read(address_, slots, sizeof slots);
+        sim::TableView v;
+        v.size = slots[0];
+        for (int h = 0; h < sim::kHookCount; ++h)
+            if (slots[1 + h] != 0)
+                v.filled |= static_cast<uint8_t>(1u << h);
+        v.tvControlIsRmx = slots[8] == m_.stubByName_.at("_S_RMX_Control@12");
+        return v;
+    }
+    void setSize(uint32_t size) override { m_.write(address_, &size, 4); }
+    void fill(sim::Hook hook) override { put(hook, m_.stubFor(hook)); }
+    void clear(sim::Hook hook) override { put(hook, 0); }
+
+private:
+    void put(sim::Hook hook, uint32_t value) { m_.write(address_ + 4 + 4 * static_cast<uint32_t>(hook), &value, 4); }
+
+    Machine &m_;
+    uint32_t address_;
+};
+
+Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool)
+    : image_(image), adapter_(adapter), log_(log), pool_(pool)
+{
+    if (image.machine != pe::kMachineI386)
+        throw pe::BadImage("not an i386 image (machine " + Hex(image.machine) + ")");
+    if (image.subsystem != pe::kSubsystemNative)
+        throw pe::BadImage("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+    for (const pe::Import &i : image.imports) {
+        const bool known = std::any_of(std::begin(kKnownImports), std::end(kKnownImports), [&](const KnownImport &k) {
+            return i.module == k.module && i.name == k.name;
+        });
+        if (!known)
+            throw pe::BadImage("imports " + i.module + "!" + i.name + ", which the simulation does not provide");
+    }
+
+    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
+    const uint32_t imageSize = RoundUp(image.sizeOfImage, kPage);
+    Check(uc_mem_map(uc_, kLoadBase, imageSize, UC_PROT_ALL), "map image");
+    Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
+    Check(uc_mem_map(uc_, kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
+    Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
+
+    // Headers and sections, then base relocations for the new base.
+    write(kLoadBase, image.bytes.data(), std::min<uint32_t>(image.sizeOfHeaders, image.bytes.size()));
+    for (const pe::Section &s : image.sections) {
+        if (s.virtualAddress + std::max(s.virtualSize, s.rawSize) > imageSize)
+            throw pe::BadImage("section " + s.name + " lies outside the image");
+        const uint32_t n = std::min(s.rawSize, std::max(s.virtualSize, s.rawSize));
+        if (n != 0)
+            write(kLoadBase + s.virtualAddress, image.bytes.data() + s.rawOffset, n);
+    }
+    const uint32_t delta = kLoadBase - image.imageBase;
+    for (uint32_t rva : image.relocations) {
+        const uint32_t v = readU32(kLoadBase + rva) + delta;
+        write(kLoadBase + rva, &v, 4);
+    }
+
+    // Imports and hooks: a `ret N` each on the stub page.
+    for (const KnownImport &k : kKnownImports)
+        addStub(k.name, k.argBytes);
+    for (const KnownImport &k : kHooks)
+        addStub(k.name, k.argBytes);
+    const uint8_t hlt = 0xF4;
+    write(kSentinel, &hlt, 1);
+    for (const pe::Import &i : image.imports) {
+        const uint32_t stub = stubByName_.at(i.name);
+        write(kLoadBase + i.iatRva, &stub, 4);
+    }
+
+    // Now the protections the section flags ask for.
+    Check(uc_mem_protect(uc_, kLoadBase, imageSize, UC_PROT_READ), "protect headers");
+    for (const pe::Section &s : image.sections) {
+        const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
+        if (size != 0)
+            Check(uc_mem_protect(uc_, kLoadBase + s.virtualAddress, size, Perms(s.characteristics)), "protect");
+    }
+    Check(uc_mem_protect(uc_, kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
+
+    uc_hook h;
+    Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(StubHook), this, kStubPage,
+                      kStubPage + kPage - 1),
+          "hook stubs");
+    Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(ImageHook), this, kLoadBase,
+                      kLoadBase + imageSize - 1),
+          "hook image");
+    Check(uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(BadAccessHook), this, 1, 0),
+          "hook faults");
+}
+
+Machine::~Machine()
+{
+    delete table_;
+    if (uc_ != nullptr)
+        uc_close(uc_);
+}
+
+uint32_t Machine::addStub(const std::string &name, uint32_t argBytes)
+{
+    const uint32_t address = kStubPage + 16 * static_cast<uint32_t>(stubs_.size());
+    const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
+                             static_cast<uint8_t>(argBytes >> 8)};
+    write(address, code, argBytes ? 3 : 1);
+    stubs_[address] = Stub{name, argBytes};
+    stubByName_[name] = address;
+    return address;
+}
+
+uint32_t Machine::stubFor(sim::Hook hook) const
+{
+    if (hook == sim::Hook::TvControl)
+        return stubByName_.at("_S_RMX_Control@12");
+    return stubByName_.at(kHooks[static_cast<int>(hook)].name);
+}
+
+uint32_t Machine::exportAddress(const std::string &name) const
+{
+    if (name == "DriverEntry")
+        return kLoadBase + image_.entryRva;
+    const pe::Export *e = image_.exported(name);
+    if (e == nullptr)
+        throw Fault("the image exports no " + name);
+    return kLoadBase + e->rva;
+}
+
+void Machine::read(uint32_t address, void *out, uint32_t size) const
+{
+    if (uc_mem_read(uc_, address, out, size) != UC_ERR_OK)
+        throw Fault("read of " + std::to_string(size) + " bytes at " + Hex(address) + " outside guest memory");
+}
+
+void Machine::write(uint32_t address, const void *in, uint32_t size)
+{
+    if (uc_mem_write(uc_, address, in, size) != UC_ERR_OK)
+        throw Fault("write of " + std::to_string(size) + " bytes at " + Hex(address) + " outside guest memory");
+}
+
+uint32_t Machine::readU32(uint32_t address) const
+{
+    uint32_t v = 0;
+    read(address, &v, 4);
+    return v;
+}
+
+uint32_t Machine::arg(int index) const
+{
+    uint32_t esp = 0;
+    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    return readU32(esp + 4 + 4 * static_cast<uint32_t>(index));
+}
+
+void Machine::fail(const std::string &what)
+{
+    if (error_.empty())
+        error_ = what;
+    uc_emu_stop(uc_);
+}
+
+uint32_t Machine::call(const std::string &exportName, const std::vector<uint32_t> &args)
+{
+    const uint32_t target = exportAddress(exportName);
+    uint32_t esp = kStackTop;
+    for (auto it = args.rbegin(); it != args.rend(); ++it) {
+        esp -= 4;
+        write(esp, &*it, 4);
+    }
+    esp -= 4;
+    write(esp, &kSentinel, 4);
+    uc_reg_write(uc_, UC_X86_REG_ESP, &esp);
+    for (int i = 0; i < 4; ++i)
+        uc_reg_write(uc_, kSavedRegs[i], &kSavedValues[i]);
+    const uint32_t garbage = 0xEEEEEEEEu;
+    for (int reg : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX})
+        uc_reg_write(uc_, reg, &garbage);
+
+    entryEsp_ = esp;
+    minEsp_ = esp;
+    last_ = CallStats{};
+    error_.clear();
+    entry_ = exportName;
+    const uc_err err = uc_emu_start(uc_, target, kSentinel, 0, kInstructionLimit);
+
+    uint32_t eip = 0, eax = 0, espAfter = 0;
+    uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+    uc_reg_read(uc_, UC_X86_REG_EAX, &eax);
+    uc_reg_read(uc_, UC_X86_REG_ESP, &espAfter);
+    if (!error_.empty())
+        throw Fault(exportName + ": " + error_);
+    if (err != UC_ERR_OK)
+        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + Hex(eip));
+    if (eip != kSentinel)
+        throw Fault(exportName + ": did not return within " + std::to_string(kInstructionLimit) + " instructions");
+    if (espAfter != kStackTop) {
+        const int32_t popped = static_cast<int32_t>(espAfter - (esp + 4));
+        throw Fault(exportName + ": stack unbalanced: the callee popped " + std::to_string(popped) +
+                    " bytes of arguments, stdcall wants " + std::to_string(4 * args.size()));
+    }
+    for (int i = 0; i < 4; ++i) {
+        uint32_t v = 0;
+        uc_reg_read(uc_, kSavedRegs[i], &v);
+        if (v != kSavedValues[i])
+            throw Fault(exportName + ": " + kSavedNames[i] + " not preserved (" + Hex(v) + ")");
+    }
+    last_.stackBytes = entryEsp_ + 4 - minEsp_;
+    return eax;
+}
+
+void Machine::onImageInstruction()
+{
+    ++last_.instructions;
+    uint32_t esp = 0;
+    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    minEsp_ = std::min(minEsp_, esp);
+}
+
+bool Machine::onBadAccess(int type, uint64_t address, int size)
+{
+    const char *kind = "access";
+    switch (type) {
+    case UC_MEM_READ_UNMAPPED: kind = "read of unmapped memory"; break;
+    case UC_MEM_WRITE_UNMAPPED: kind = "write to unmapped memory"; break;
+    case UC_MEM_FETCH_UNMAPPED: kind = "jump to unmapped memory"; break;
+    case UC_MEM_WRITE_PROT: kind = "write to read-only memory"; break;
+    case UC_MEM_READ_PROT: kind = "read of unreadable memory"; break;
+    case UC_MEM_FETCH_PROT: kind = "execution of non-executable memory"; break;
+    default: break;
+    }
+    std::string where;
+    if (address >= 0x20000000u && address < nextPool_)
+        where = " (a pool guard page or a freed block)";
+    else if (address < kPage)
+        where = " (NULL)";
+    uint32_t eip = 0;
+    uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
+    fail(std::string(kind) + " at " + Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " + Hex(eip));
+    return false;
+}
+
+uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
+{
+    uint32_t address = 0;
+    if (size == 0)
+        pool_.fault("ExAllocatePoolWithTag: zero-size request");
+    else if (size > 0x01000000u)
+        pool_.fault("ExAllocatePoolWithTag: request of " + std::to_string(size) + " bytes");
+    if (pool_.shouldSucceed() && size != 0 && size <= 0x01000000u) {
+        // Special pool: the block ends at a page end, and the page after it is
+        // never mapped, so an overrun faults.
+        const uint32_t pages = RoundUp(size, kPage);
+        const uint32_t base = nextPool_;
+        nextPool_ += pages + kPage;
+        if (uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
+            throw Fault("special pool exhausted");
+        address = base + pages - RoundUp(size, 8);
+        std::vector<uint8_t> fill(pages, 0xA5);
+        write(base, fill.data(), pages);
+        poolBlocks_[address] = PoolBlock{base, pages};
+    }
+    pool_.recordAllocation(address, poolType, size, tag);
+    sim::CallRecord c{sim::Callee::AllocatePool};
+    c.args = {poolType, size, tag};
+    c.result = address;
+    log_.add(c);
+    return address;
+}
+
+void Machine::freePool(uint32_t address)
+{
+    sim::CallRecord c{sim::Callee::FreePool};
+    c.args = {address};
+    log_.add(c);
+    if (pool_.recordFree(address)) {
+        // Unmapped, so a use after free faults.
+        const PoolBlock block = poolBlocks_.at(address);
+        uc_mem_unmap(uc_, block.base, block.bytes);
+        poolBlocks_.erase(address);
+    }
+}
+
+void Machine::onStub(uint32_t address)
+{
+    const auto it = stubs_.find(address);
+    if (it == stubs_.end())
+        return;  // the `ret` of a stub already dispatched, or the sentinel
+    uint32_t esp = 0;
+    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    minEsp_ = std::min(minEsp_, esp);
+    ++last_.hookCalls;
+    try {
+        dispatch(it->second.name);
+    } catch (const std::exception &e) {
+        fail("in " + it->second.name + ": " + e.what());
+    }
+}
+
+void Machine::dispatch(const std::string &name)
+{
+    uint32_t eax = 0;
+    if (name == "ExAllocatePoolWithTag") {
+        eax = allocate(arg(0), arg(1), arg(2));
+    } else if (name == "ExFreePool") {
+        freePool(arg(0));
+    } else if (name == "VideoPortZeroMemory") {
+        sim::CallRecord c{sim::Callee::ZeroMemory};
+        c.args = {arg(0), arg(1)};
+        log_.add(c);
+        const std::vector<uint8_t> zeros(arg(1), 0);
+        write(arg(0), zeros.data(), arg(1));
+    } else if (name == "_Attach@16") {
+        delete table_;
+        table_ = new GuestTable(*this, arg(2));
+        eax = adapter_.attach(arg(0), arg(1), *table_, arg(3));
+    } else if (name == "_AttachRMX@8") {
+        eax = adapter_.attachRmx(arg(0), arg(1));
+    } else if (name == "_S_RMX_Control@12") {
+        eax = adapter_.tvControl(arg(0), arg(1), arg(2));
+    } else if (name == "pfnInit") {
+        sim::InitBuffer buffer;
+        read(arg(0), buffer.data(), buffer.size());
+        eax = adapter_.init(buffer);
+    } else if (name == "pfnQueryMode") {
+        sim::RawQuery raw;
+        read(arg(0), raw.data(), raw.size());
+        sim::Query q = ToQuery(raw);
+        eax = adapter_.queryMode(q, arg(1), &raw);
+        raw = FromQuery(q);
+        write(arg(0), raw.data(), raw.size());
+    } else if (name == "pfnSetMode") {
+        sim::RawQuery raw;
+        read(arg(0), raw.data(), raw.size());
+        eax = adapter_.setMode(ToQuery(raw), arg(1), arg(2));
+    } else if (name == "pfnPassThrough") {
+        eax = static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2)));
+    } else if (name == "pfnFunction") {
+        eax = adapter_.function(arg(0));
+    } else if (name == "pfnGetFreeFramebufferSize") {
+        eax = adapter_.getFreeFramebufferSize();
+    } else if (name == "pfnSetInitialValue") {
+        adapter_.setInitialValue();
+    }
+    uc_reg_write(uc_, UC_X86_REG_EAX, &eax);
+}
+
+} // namespace emu

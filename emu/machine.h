@@ -1,0 +1,102 @@
+// An x86 machine that runs zerval.sys: the image mapped and relocated, its
+// imports bound to a simulated kernel and simulated sibling drivers, and the
+// module's exports callable by name with stdcall.
+#ifndef ZERVAL_EMU_MACHINE_H
+#define ZERVAL_EMU_MACHINE_H
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "adapter.h"
+#include "call_log.h"
+#include "pe_image.h"
+#include "pool_ledger.h"
+
+struct uc_struct;
+
+namespace emu {
+
+// A call into the image that broke the rules: a fault, an unbalanced stack,
+// a clobbered register.  The message names the entry.
+struct Fault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct CallStats {
+    uint64_t instructions = 0;  // executed inside the image
+    uint32_t stackBytes = 0;    // deepest stack, from the entry's return address down
+    uint32_t hookCalls = 0;     // calls out of the image (kernel, siblings, hooks)
+};
+
+class Machine {
+public:
+    static constexpr uint32_t kLoadBase = 0x00800000;  // away from the preferred base
+
+    // Refuses (BadImage) an image that is not a PE32 i386 native driver or that
+    // imports anything the simulation does not provide.
+    Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool);
+    ~Machine();
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+
+    // Calls an exported function, or the entry point by the name "DriverEntry",
+    // stdcall; returns EAX.  Throws Fault.
+    uint32_t call(const std::string &exportName, const std::vector<uint32_t> &args);
+    const CallStats &lastCall() const { return last_; }
+
+    uint32_t exportAddress(const std::string &name) const;
+    void read(uint32_t address, void *out, uint32_t size) const;
+    void write(uint32_t address, const void *in, uint32_t size);
+    uint32_t readU32(uint32_t address) const;
+
+    // A page of guest memory that belongs to the caller (the display driver).
+    static constexpr uint32_t kCallerData = 0x00600000;
+    static constexpr uint32_t kCallerDataSize = 0x10000;
+
+    // Internal: dispatch from the emulator's hooks.
+    void onStub(uint32_t address);
+    void onImageInstruction();
+    bool onBadAccess(int type, uint64_t address, int size);
+
+private:
+    struct Stub {
+        std::string name;
+        uint32_t argBytes;
+    };
+    uint32_t addStub(const std::string &name, uint32_t argBytes);
+    uint32_t stubFor(sim::Hook hook) const;
+    uint32_t arg(int index) const;
+    uint32_t allocate(uint32_t poolType, uint32_t size, uint32_t tag);
+    void freePool(uint32_t address);
+    void dispatch(const std::string &name);
+    void fail(const std::string &what);
+
+    class GuestTable;
+
+    const pe::Image &image_;
+    sim::Adapter &adapter_;
+    sim::CallLog &log_;
+    sim::PoolLedger &pool_;
+    uc_struct *uc_ = nullptr;
+    std::map<uint32_t, Stub> stubs_;
+    std::map<std::string, uint32_t> stubByName_;
+    struct PoolBlock {
+        uint32_t base;   // first mapped page
+        uint32_t bytes;  // mapped bytes
+    };
+    std::map<uint32_t, PoolBlock> poolBlocks_;  // by the address handed out
+    uint32_t nextPool_ = 0x20000000;
+    uint32_t entryEsp_ = 0;
+    uint32_t minEsp_ = 0;
+    CallStats last_;
+    std::string error_;
+    std::string entry_;
+    GuestTable *table_ = nullptr;
+};
+
+} // namespace emu
+
+#endif

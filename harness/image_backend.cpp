@@ -1,0 +1,122 @@
+// The second backend: the built zerval.sys running under the emulator.  Every
+// entry is a stdcall into the image; records and result bytes travel through
+// the caller's page of guest memory.
+#include <cstring>
+#include <stdexcept>
+
+#include "machine.h"
+#include "image_backend.h"
+
+namespace {
+
+struct DataExport {
+    const char *name;
+    uint32_t size;
+};
+const DataExport kExports[] = {
+    {"modetable", 62 * 30},
+    {"modeTableSize", 4},
+    {"frequencytable", 16 * 4},
+    {"freqTableSize", 4},
+    {"NumModesFromBIOSDLL", 4},
+    {"ORVX_NUM_MODES", 4},
+    {"pModeInfoFromBIOSDLL", 4},
+};
+
+constexpr uint32_t kResultByte = emu::Machine::kCallerData;
+constexpr uint32_t kRecord = emu::Machine::kCallerData + 0x100;
+
+class ImageModule : public ModuleUnderTest {
+public:
+    explicit ImageModule(const pe::Image &image) : machine_(image, adapter, log, pool) {}
+
+    emu::Machine &machine() { return machine_; }
+
+    uint32_t DriverEntry() override { return machine_.call("DriverEntry", {0, 0}); }
+    uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
+                       uint8_t *resultByte) override
+    {
+        if (resultByte != nullptr)
+            machine_.write(kResultByte, resultByte, 1);
+        const uint32_t r = machine_.call("_lDllAttach@20", {context, param, modeParam, attachParam,
+                                                            resultByte != nullptr ? kResultByte : 0});
+        if (resultByte != nullptr)
+            machine_.read(kResultByte, resultByte, 1);
+        return static_cast<uint8_t>(r);
+    }
+    void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) override
+    {
+        if (mode != nullptr)
+            machine_.write(kRecord, mode, sizeof *mode);
+        machine_.call("_vValidateMode@8", {mode != nullptr ? kRecord : 0, flags});
+        if (mode != nullptr)
+            machine_.read(kRecord, mode, sizeof *mode);
+    }
+    uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) override
+    {
+        if (mode != nullptr)
+            machine_.write(kRecord, mode, sizeof *mode);
+        return machine_.call("_SetMode@8", {mode != nullptr ? kRecord : 0, option});
+    }
+    uint8_t Orvalen_Function(uint32_t value) override
+    {
+        return static_cast<uint8_t>(machine_.call("_Orvalen_Function@4", {value}));
+    }
+    uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override
+    {
+        return static_cast<uint8_t>(machine_.call("_MeltoBiosDll@12", {a, b, c}));
+    }
+    uint32_t GetFreeFramebufferSize() override { return machine_.call("_GetFreeFramebufferSize@0", {}); }
+    uint32_t BiosDllSetInitialValue() override { return machine_.call("_BiosDllSetInitialValue@0", {}); }
+
+    void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) override
+    {
+        machine_.read(locate(name, offset, size), out, size);
+    }
+    void writeData(const std::string &name, uint32_t offset, const void *in, uint32_t size) override
+    {
+        machine_.write(locate(name, offset, size), in, size);
+    }
+    uint64_t publishedAddress() override { return machine_.readU32(machine_.exportAddress("pModeInfoFromBIOSDLL")); }
+    std::vector<VIDEO_MODE_INFORMATION> published() override
+    {
+        const uint32_t address = static_cast<uint32_t>(publishedAddress());
+        if (address == 0)
+            return {};
+        std::vector<VIDEO_MODE_INFORMATION> out(u32("ORVX_NUM_MODES"));
+        machine_.read(address, out.data(), static_cast<uint32_t>(out.size() * sizeof(VIDEO_MODE_INFORMATION)));
+        return out;
+    }
+
+private:
+    uint32_t locate(const std::string &name, uint32_t offset, uint32_t size) const
+    {
+        for (const DataExport &e : kExports)
+            if (name == e.name && offset <= e.size && size <= e.size - offset)
+                return machine_.exportAddress(name) + offset;
+        throw std::out_of_range("no exported data " + name + " at that offset");
+    }
+
+    emu::Machine machine_;
+};
+
+} // namespace
+
+const pe::Image &DefaultImage()
+{
+    static const pe::Image image = pe::Load(ZERVAL_IMAGE_PATH);
+    return image;
+}
+
+std::unique_ptr<ModuleUnderTest> MakeImageModule() { return std::make_unique<ImageModule>(DefaultImage()); }
+
+std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image)
+{
+    return std::make_unique<ImageModule>(image);
+}
+
+emu::Machine *MachineOf(ModuleUnderTest &module)
+{
+    auto *image = dynamic_cast<ImageModule *>(&module);
+    return image != nullptr ? &image->machine() : nullptr;
+}

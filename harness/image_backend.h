@@ -1,0 +1,18 @@
+// The image backend's extras: running a given image, and reaching the machine
+// for its per-call figures.
+#ifndef ZERVAL_HARNESS_IMAGE_BACKEND_H
+#define ZERVAL_HARNESS_IMAGE_BACKEND_H
+
+#include <memory>
+
+#include "machine.h"
+#include "module_under_test.h"
+#include "pe_image.h"
+
+// The image the build made.
+const pe::Image &DefaultImage();
+std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image);
+// The emulator behind an image-backed module; null for the host backend.
+emu::Machine *MachineOf(ModuleUnderTest &module);
+
+#endif
