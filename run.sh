@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/build.sh >/dev/null
-exec build/tools/zerval-sim "$@"
+exec build/bin/zerval-sim "$@"

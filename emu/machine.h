@@ -76,7 +76,7 @@ private:
 
     class GuestTable;
 
-    const pe::Image &image_;
+    const pe::Image image_;
     sim::Adapter &adapter_;
     sim::CallLog &log_;
     sim::PoolLedger &pool_;

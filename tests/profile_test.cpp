@@ -78,7 +78,7 @@ TEST(Profile, DefaultRefreshFlagAnswersTheDefaultRate)
 TEST(Profile, TvAttributeMarksModesThatFitTheEncoder)
 {
     const sim::Profile p = sim::DefaultProfile();
-    EXPECT_EQ(Decide(p, Query{16, 800, 600, 60, 0, 2}).answer.attributes, 0x30000u);
+    EXPECT_EQ(Decide(p, Query{16, 800, 600, 60, 0, 2}).answer.attributes, 0x50000u);
     EXPECT_EQ(Decide(p, Query{16, 1280, 1024, 60, 0, 2}).answer.attributes, 0x10000u);
 }
 
