@@ -125,6 +125,20 @@ TEST_P(AttachTest, EmptyRequiredHookFailsLikeInit)
     }
 }
 
+TEST_P(AttachTest, QueryHookEmptiedDuringInitBuildsNothing)
+{
+    m->adapter.afterHook = [](sim::HookTable &t, Callee c) {
+        if (c == Callee::Init)
+            t.clear(Hook::QueryMode);
+    };
+    EXPECT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 0u);
+    EXPECT_TRUE(m->pool.allocations().empty());
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 0u);
+    EXPECT_EQ(m->publishedAddress(), 0u);
+}
+
 TEST_P(AttachTest, OptionalHooksMayBeEmpty)
 {
     m->adapter.profile.hooks = sim::HookBit(Hook::Init) | sim::HookBit(Hook::QueryMode) | sim::HookBit(Hook::SetMode);
