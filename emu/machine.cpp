@@ -67,30 +67,6 @@ uint32_t Perms(uint32_t characteristics)
 
 uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
 
-sim::Query ToQuery(const sim::RawQuery &raw)
-{
-    sim::Query q;
-    std::memcpy(&q.bitsPerPixel, &raw[0], 2);
-    std::memcpy(&q.width, &raw[2], 2);
-    std::memcpy(&q.height, &raw[4], 2);
-    std::memcpy(&q.refresh, &raw[6], 2);
-    std::memcpy(&q.attributes, &raw[8], 4);
-    std::memcpy(&q.flags, &raw[12], 4);
-    return q;
-}
-
-sim::RawQuery FromQuery(const sim::Query &q)
-{
-    sim::RawQuery raw;
-    std::memcpy(&raw[0], &q.bitsPerPixel, 2);
-    std::memcpy(&raw[2], &q.width, 2);
-    std::memcpy(&raw[4], &q.height, 2);
-    std::memcpy(&raw[6], &q.refresh, 2);
-    std::memcpy(&raw[8], &q.attributes, 4);
-    std::memcpy(&raw[12], &q.flags, 4);
-    return raw;
-}
-
 void StubHook(uc_engine *, uint64_t address, uint32_t, void *user)
 {
     static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
@@ -129,7 +105,6 @@ public:
         v.tvControlIsRmx = slots[8] == m_.stubByName_.at("_S_RMX_Control@12");
         return v;
     }
-    void setSize(uint32_t size) override { m_.write(address_, &size, 4); }
     void fill(sim::Hook hook) override { put(hook, m_.stubFor(hook)); }
     void clear(sim::Hook hook) override { put(hook, 0); }
 
@@ -222,7 +197,7 @@ uint32_t Machine::addStub(const std::string &name, uint32_t argBytes)
     const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
                              static_cast<uint8_t>(argBytes >> 8)};
     write(address, code, argBytes ? 3 : 1);
-    stubs_[address] = Stub{name, argBytes};
+    stubs_[address] = name;
     stubByName_[name] = address;
     return address;
 }
@@ -402,15 +377,15 @@ void Machine::onStub(uint32_t address)
 {
     const auto it = stubs_.find(address);
     if (it == stubs_.end())
-        return;  // the `ret` of a stub already dispatched, or the sentinel
+        return;  // not a stub's first byte
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
     minEsp_ = std::min(minEsp_, esp);
     ++last_.hookCalls;
     try {
-        dispatch(it->second.name);
+        dispatch(it->second);
     } catch (const std::exception &e) {
-        fail("in " + it->second.name + ": " + e.what());
+        fail("in " + it->second + ": " + e.what());
     }
 }
 
@@ -442,14 +417,14 @@ void Machine::dispatch(const std::string &name)
     } else if (name == "pfnQueryMode") {
         sim::RawQuery raw;
         read(arg(0), raw.data(), raw.size());
-        sim::Query q = ToQuery(raw);
+        sim::Query q = sim::FromRaw(raw);
         eax = adapter_.queryMode(q, arg(1), &raw);
-        raw = FromQuery(q);
+        raw = sim::ToRaw(q);
         write(arg(0), raw.data(), raw.size());
     } else if (name == "pfnSetMode") {
         sim::RawQuery raw;
         read(arg(0), raw.data(), raw.size());
-        eax = adapter_.setMode(ToQuery(raw), arg(1), arg(2));
+        eax = adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2));
     } else if (name == "pfnPassThrough") {
         eax = static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2)));
     } else if (name == "pfnFunction") {

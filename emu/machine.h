@@ -62,10 +62,6 @@ public:
     bool onBadAccess(int type, uint64_t address, int size);
 
 private:
-    struct Stub {
-        std::string name;
-        uint32_t argBytes;
-    };
     uint32_t addStub(const std::string &name, uint32_t argBytes);
     uint32_t stubFor(sim::Hook hook) const;
     uint32_t arg(int index) const;
@@ -81,7 +77,7 @@ private:
     sim::CallLog &log_;
     sim::PoolLedger &pool_;
     uc_struct *uc_ = nullptr;
-    std::map<uint32_t, Stub> stubs_;
+    std::map<uint32_t, std::string> stubs_;  // stub address -> import or hook name
     std::map<std::string, uint32_t> stubByName_;
     struct PoolBlock {
         uint32_t base;   // first mapped page

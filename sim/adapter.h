@@ -21,7 +21,6 @@ class HookTable {
 public:
     virtual ~HookTable() = default;
     virtual TableView view() const = 0;
-    virtual void setSize(uint32_t size) = 0;
     virtual void fill(Hook hook) = 0;   // install the adapter's own hook
     virtual void clear(Hook hook) = 0;  // make the slot empty
 };

@@ -12,8 +12,6 @@
 
 namespace sim {
 
-using RawQuery = std::array<uint8_t, 16>;
-
 enum class Callee : uint8_t {
     AttachRMX,
     Attach,

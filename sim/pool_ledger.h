@@ -34,7 +34,6 @@ public:
     const std::vector<Allocation> &allocations() const { return allocations_; }
     std::vector<Allocation> live() const;
     const std::vector<std::string> &faults() const { return faults_; }
-    uint32_t requests() const { return requests_; }
     void clear();
 
 private:

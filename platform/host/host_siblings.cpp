@@ -16,19 +16,12 @@ Binding g_binding;
 
 sim::Adapter &Model() { return *Current().adapter; }
 
-sim::Query ToSim(const ModeQuery &q)
+sim::RawQuery RawOf(const ModeQuery &query)
 {
-    return sim::Query{q.BitsPerPixel, q.Width, q.Height, q.Refresh, q.Attributes, q.Flags};
-}
-
-void FromSim(const sim::Query &v, ModeQuery &q)
-{
-    q.BitsPerPixel = v.bitsPerPixel;
-    q.Width = v.width;
-    q.Height = v.height;
-    q.Refresh = v.refresh;
-    q.Attributes = v.attributes;
-    q.Flags = v.flags;
+    static_assert(sizeof(ModeQuery) == sizeof(sim::RawQuery), "ModeQuery is the 16 raw bytes");
+    sim::RawQuery raw;
+    std::memcpy(raw.data(), &query, raw.size());
+    return raw;
 }
 
 BOOLEAN HookInit(PVOID buffer)
@@ -40,17 +33,17 @@ BOOLEAN HookInit(PVOID buffer)
 
 BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 {
-    sim::Query v = ToSim(*query);
-    sim::RawQuery raw;
-    std::memcpy(raw.data(), query, raw.size());
+    const sim::RawQuery raw = RawOf(*query);
+    sim::Query v = sim::FromRaw(raw);
     const uint32_t r = Model().queryMode(v, zero, &raw);
-    FromSim(v, *query);
+    const sim::RawQuery answer = sim::ToRaw(v);
+    std::memcpy(query, answer.data(), answer.size());
     return static_cast<BOOLEAN>(r);
 }
 
 BOOLEAN HookSetMode(ModeQuery *query, ULONG zero, ULONG option)
 {
-    return static_cast<BOOLEAN>(Model().setMode(ToSim(*query), zero, option));
+    return static_cast<BOOLEAN>(Model().setMode(sim::FromRaw(RawOf(*query)), zero, option));
 }
 
 LONG HookPassThrough(ULONG a, ULONG b, ULONG c) { return Model().passThrough(a, b, c); }
@@ -83,8 +76,6 @@ public:
         v.tvControlIsRmx = table->pfnTvControl == &S_RMX_Control;
         return v;
     }
-
-    void setSize(uint32_t size) override { table->Size = size; }
 
     void fill(sim::Hook hook) override { set(hook, true); }
     void clear(sim::Hook hook) override { set(hook, false); }
