@@ -20,6 +20,15 @@ static bool RequiredHooksFilled()
            BiosDllExt.pfnSetMode != nullptr;
 }
 
+// In a frame of its own, so that the 76-byte buffer is off the stack before
+// the mode-list build runs.
+static ZERVAL_NOINLINE bool InitHardware()
+{
+    UCHAR initBuffer[ZERVAL_INIT_BUFFER_BYTES];
+    VideoPortZeroMemory(initBuffer, sizeof(initBuffer));
+    return BiosDllExt.pfnInit(initBuffer) != FALSE;
+}
+
 extern "C" BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param, ULONG_PTR ModeParam,
                                           ULONG_PTR AttachParam, UCHAR *pResult)
 {
@@ -38,9 +47,7 @@ extern "C" BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param, UL
         return FALSE;
     }
 
-    UCHAR initBuffer[ZERVAL_INIT_BUFFER_BYTES];
-    VideoPortZeroMemory(initBuffer, sizeof(initBuffer));
-    if (!BiosDllExt.pfnInit(initBuffer)) {
+    if (!InitHardware()) {
         WipeHookTable();
         return FALSE;
     }

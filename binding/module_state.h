@@ -6,6 +6,9 @@
 #include "platform.h"
 #include "zerval.h"
 
+// Keeps a helper in a frame of its own, for the stack depth of its caller.
+#define ZERVAL_NOINLINE __attribute__((noinline))
+
 extern "C" {
 // The image's entry point; returns success and does nothing else.
 NTSTATUS ZERVAL_CALL DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);

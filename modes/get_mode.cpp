@@ -26,19 +26,29 @@ static bool OnlyAt60Hz(const ModeTableEntry &row)
     return row.BitsPerPixel == 24 && row.Width == 1024 && row.Height == 768;
 }
 
-static void SetFromRow(ModeQuery &query, const ModeTableEntry &row, USHORT rate)
-{
-    query.BitsPerPixel = row.BitsPerPixel;
-    query.Width = row.Width;
-    query.Height = row.Height;
-    query.Refresh = rate;
-}
-
 // The services driver answers at the requested rate when the low byte of the
 // returned Refresh equals it; a rate of 256 or more never matches.
 static bool AnsweredAt(const ModeQuery &query, USHORT rate)
 {
     return static_cast<UCHAR>(query.Refresh) == rate;
+}
+
+// Probes one row at one rate.  The first probe is made straight into the next
+// free slot, so an accepted answer is already the candidate, exactly as the
+// services driver left it; the slot after a refused one stays free.  Returns
+// the next free slot.
+static ModeQuery *Probe(PFN_ZERVAL_QUERY_MODE queryMode, ModeQuery *next, const ModeTableEntry &row,
+                        USHORT rate)
+{
+    *next = ModeQuery{row.BitsPerPixel, row.Width, row.Height, rate, 0, ZERVAL_QUERY_ENUMERATE};
+    if (!queryMode(next, 0) || !AnsweredAt(*next, rate))
+        return next;
+
+    // Second probe decides usability; Attributes keeps the first answer.
+    ModeQuery usable{row.BitsPerPixel, row.Width, row.Height, rate, next->Attributes, ZERVAL_QUERY_USABLE};
+    next->Flags = queryMode(&usable, 0) && AnsweredAt(usable, rate) ? ZERVAL_MODE_USABLE
+                                                                    : ZERVAL_MODE_UNUSABLE;
+    return next + 1;
 }
 
 static void Publish(VIDEO_MODE_INFORMATION &record, const ModeQuery &candidate)
@@ -72,35 +82,21 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
     if (candidates == nullptr)
         return -1;
 
-    ULONG found = 0;
-    for (ULONG r = 0; r < rows; ++r) {
-        const ModeTableEntry &row = modetable[r];
-        if (SkippedRow(row) || row.Disabled != 0)
+    ModeQuery *next = candidates;
+    const ULONG *const lastRate = frequencytable + rates;
+    for (const ModeTableEntry *row = modetable; row != modetable + rows; ++row) {
+        if (SkippedRow(*row) || row->Disabled != 0)
             continue;
-        const bool onlyAt60 = OnlyAt60Hz(row);
-
-        for (ULONG f = 0; f < rates; ++f) {
-            const USHORT rate = static_cast<USHORT>(frequencytable[f]);
-            if (onlyAt60 && rate != 60)
-                continue;
-
-            ModeQuery query;
-            SetFromRow(query, row, rate);
-            query.Attributes = 0;
-            query.Flags = ZERVAL_QUERY_ENUMERATE;
-            if (!queryMode(&query, 0) || !AnsweredAt(query, rate))
-                continue;
-
-            ModeQuery &candidate = candidates[found++];
-            candidate = query;
-
-            // Second probe decides usability; Attributes keeps the first answer.
-            SetFromRow(query, row, rate);
-            query.Flags = ZERVAL_QUERY_USABLE;
-            const bool usable = queryMode(&query, 0) && AnsweredAt(query, rate);
-            candidate.Flags = usable ? ZERVAL_MODE_USABLE : ZERVAL_MODE_UNUSABLE;
+        if (OnlyAt60Hz(*row)) {
+            for (const ULONG *entry = frequencytable; entry != lastRate; ++entry)
+                if (static_cast<USHORT>(*entry) == 60)
+                    next = Probe(queryMode, next, *row, 60);
+            continue;
         }
+        for (const ULONG *entry = frequencytable; entry != lastRate; ++entry)
+            next = Probe(queryMode, next, *row, static_cast<USHORT>(*entry));
     }
+    const ULONG found = static_cast<ULONG>(next - candidates);
 
     // Three leading records belong to the display driver.
     const ULONG total = found + 3;
@@ -111,8 +107,9 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
         return -1;
     }
     VideoPortZeroMemory(list, total * sizeof(VIDEO_MODE_INFORMATION));
-    for (ULONG k = 0; k < found; ++k)
-        Publish(list[3 + k], candidates[k]);
+    VIDEO_MODE_INFORMATION *record = list + 3;
+    for (const ModeQuery *candidate = candidates; candidate != next; ++candidate)
+        Publish(*record++, *candidate);
     ExFreePool(candidates);
 
     NumModesFromBIOSDLL = found;
