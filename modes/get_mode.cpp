@@ -46,8 +46,9 @@ static ModeQuery *Probe(PFN_ZERVAL_QUERY_MODE queryMode, ModeQuery *next, const 
 
     // Second probe decides usability; Attributes keeps the first answer.
     ModeQuery usable{row.BitsPerPixel, row.Width, row.Height, rate, next->Attributes, ZERVAL_QUERY_USABLE};
-    next->Flags = queryMode(&usable, 0) && AnsweredAt(usable, rate) ? ZERVAL_MODE_USABLE
-                                                                    : ZERVAL_MODE_UNUSABLE;
+    next->Flags = ZERVAL_MODE_UNUSABLE;
+    if (queryMode(&usable, 0) && AnsweredAt(usable, rate))
+        next->Flags = ZERVAL_MODE_USABLE;
     return next + 1;
 }
 

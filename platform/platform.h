@@ -16,7 +16,7 @@
 #include "zerval_hooks.h"
 
 // Pool tag "Bdll": the bytes B, d, l, l.
-constexpr ULONG kZervalPoolTag = 0x6C6C6442u;
+enum : ULONG { kZervalPoolTag = 0x6C6C6442u };
 
 // The sibling drivers' entries, imported from kelv.sys and rmx.sys.
 extern "C" {
