@@ -3,9 +3,15 @@
 
 extern "C" ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option)
 {
+    if (Mode == nullptr)
+        return ZERVAL_ERROR_INVALID_PARAMETER;
+    // Both hooks are read before either is called, so that a services driver
+    // that empties one while answering is never called through it.
     const PFN_ZERVAL_QUERY_MODE queryMode = BiosDllExt.pfnQueryMode;
+    if (queryMode == nullptr)
+        return ZERVAL_ERROR_INVALID_PARAMETER;
     const PFN_ZERVAL_SET_MODE setMode = BiosDllExt.pfnSetMode;
-    if (Mode == nullptr || queryMode == nullptr || setMode == nullptr)
+    if (setMode == nullptr)
         return ZERVAL_ERROR_INVALID_PARAMETER;
 
     ULONG flags = Mode->DriverSpecificAttributeFlags;

@@ -1,0 +1,165 @@
+// zerval-bench: the image's figures under the emulator, checked against the
+// budget and the checked-in baseline.
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "baseline.h"
+#include "figures.h"
+
+namespace {
+
+// The budget the image is held to.
+constexpr uint64_t kAttachInstructions = 60000;
+constexpr double kAttachOverFloor = 1.25;
+constexpr uint32_t kStackBytes = 176;
+constexpr uint64_t kImageBytes = 8 * 1024;
+constexpr uint32_t kAllocationsPerAttach = 2;
+constexpr uint64_t kValidateInstructions = 40;
+constexpr uint64_t kSetModeInstructions = 48;
+constexpr double kTolerance = 0.02;
+
+const bench::EntryRun &Run(const bench::Figures &f, const std::string &entry, const std::string &scenario = "")
+{
+    for (const bench::EntryRun &r : f.runs)
+        if (r.entry == entry && (scenario.empty() || r.scenario == scenario))
+            return r;
+    throw std::runtime_error("no run of " + entry);
+}
+
+void PrintTable(const bench::Figures &f)
+{
+    std::printf("%-24s %-32s %12s %8s %9s %6s %10s %6s\n", "entry", "scenario", "instructions", "stack B",
+                "calls out", "allocs", "pool bytes", "modes");
+    for (const bench::EntryRun &r : f.runs) {
+        std::printf("%-24s %-32s %12llu %8u %9u", r.entry.c_str(), r.scenario.c_str(),
+                    static_cast<unsigned long long>(r.instructions), r.stackBytes, r.callsOut);
+        if (r.entry == "lDllAttach")
+            std::printf(" %6u %10llu %6u", r.allocations, static_cast<unsigned long long>(r.allocatedBytes), r.modes);
+        std::printf("\n");
+    }
+    std::printf("\nimage file: %llu bytes\n", static_cast<unsigned long long>(f.imageBytes));
+
+    const bench::AttachWork &w = f.acceptAllWork;
+    const bench::Floor &fl = f.floor;
+    std::printf("\nfloor of the accept-all attach (least i386 instructions any correct image executes):\n");
+    auto item = [](uint64_t count, const char *what, uint64_t each, uint64_t total) {
+        std::printf("  %5llu %-22s x %2llu = %6llu\n", static_cast<unsigned long long>(count), what,
+                    static_cast<unsigned long long>(each), static_cast<unsigned long long>(total));
+    };
+    using namespace bench::cost;
+    item(w.rowsChecked, "rows checked", kRow, fl.perRow);
+    item(uint64_t{w.rowsProbed} * w.rates, "rate iterations", kRateIteration, fl.perRateIteration);
+    item(uint64_t{w.rowsProbed} * w.rates - w.firstProbes, "rates passed over", kRateSkipped, fl.perRateSkipped);
+    item(w.firstProbes, "first probes", kFirstProbe, fl.perFirstProbe);
+    item(w.secondProbes, "second probes", kSecondProbe, fl.perSecondProbe);
+    item(w.published, "published records", kPublishedRecord, fl.perPublishedRecord);
+    std::printf("        calls and globals outside the loops = %6llu\n", static_cast<unsigned long long>(fl.fixed));
+    const bench::EntryRun &all = Run(f, "lDllAttach", "accept-all");
+    std::printf("  floor %llu, measured %llu: ratio %.3f\n", static_cast<unsigned long long>(fl.total),
+                static_cast<unsigned long long>(all.instructions),
+                static_cast<double>(all.instructions) / static_cast<double>(fl.total));
+    std::printf("  per accepted combination (rate iteration, both probes, its record): %.1f measured, %llu floor\n",
+                f.perAcceptedCombination,
+                static_cast<unsigned long long>(kRateIteration + kFirstProbe + kSecondProbe + kPublishedRecord));
+    std::printf("  per refused probe (rate iteration and probe): %.1f measured, %llu floor\n", f.perRefusedProbe,
+                static_cast<unsigned long long>(kRateIteration + kRefusedProbe));
+}
+
+// Every budget line, printed; false when any is broken.
+bool CheckBudget(const bench::Figures &f)
+{
+    bool ok = true;
+    auto line = [&ok](bool pass, const std::string &what) {
+        std::printf("  %-4s %s\n", pass ? "ok" : "OVER", what.c_str());
+        ok = ok && pass;
+    };
+    std::printf("\nbudget:\n");
+    const bench::EntryRun &all = Run(f, "lDllAttach", "accept-all");
+    line(all.instructions <= kAttachInstructions,
+         "accept-all lDllAttach " + std::to_string(all.instructions) + " <= " + std::to_string(kAttachInstructions) +
+             " instructions");
+    const double ratio = static_cast<double>(all.instructions) / static_cast<double>(f.floor.total);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", ratio);
+    line(ratio <= kAttachOverFloor, std::string("accept-all lDllAttach ") + text + " x floor <= 1.25");
+    uint32_t deepest = 0;
+    std::string where;
+    for (const bench::EntryRun &r : f.runs)
+        if (r.stackBytes > deepest) {
+            deepest = r.stackBytes;
+            where = r.entry + " (" + r.scenario + ")";
+        }
+    line(deepest <= kStackBytes, "deepest stack " + std::to_string(deepest) + " bytes, " + where + " <= " +
+                                     std::to_string(kStackBytes));
+    line(f.imageBytes <= kImageBytes, "image " + std::to_string(f.imageBytes) + " <= " + std::to_string(kImageBytes) + " bytes");
+    for (const bench::EntryRun &r : f.runs)
+        if (r.entry == "lDllAttach" && r.scenario.find("rates") == std::string::npos)
+            line(r.allocations == kAllocationsPerAttach,
+                 r.scenario + " lDllAttach: " + std::to_string(r.allocations) + " allocations, exactly 2");
+    const uint64_t validate = Run(f, "vValidateMode").instructions;
+    line(validate <= kValidateInstructions, "vValidateMode " + std::to_string(validate) + " <= 40 instructions");
+    const uint64_t set = Run(f, "SetMode").instructions;
+    line(set <= kSetModeInstructions, "SetMode " + std::to_string(set) + " <= 48 instructions");
+    return ok;
+}
+
+bool CheckBaseline(const std::string &path, const std::vector<bench::Value> &measured)
+{
+    const bench::Comparison c = bench::Compare(bench::ReadBaseline(path), measured, kTolerance);
+    std::printf("\nagainst %s (2%% tolerance):", path.c_str());
+    if (c.regressions.empty() && c.improvements.empty() && c.unbaselined.empty())
+        std::printf(" every figure within\n");
+    else
+        std::printf("\n");
+    for (const bench::Drift &d : c.regressions) {
+        if (d.missing)
+            std::printf("  REGRESSION %s: in the baseline, no longer measured\n", d.name.c_str());
+        else
+            std::printf("  REGRESSION %s: %llu, baseline %llu (+%.1f%%)\n", d.name.c_str(),
+                        static_cast<unsigned long long>(d.measured), static_cast<unsigned long long>(d.baseline),
+                        100.0 * (static_cast<double>(d.measured) / static_cast<double>(d.baseline) - 1));
+    }
+    for (const bench::Drift &d : c.improvements)
+        std::printf("  better     %s: %llu, baseline %llu; bring the baseline down\n", d.name.c_str(),
+                    static_cast<unsigned long long>(d.measured), static_cast<unsigned long long>(d.baseline));
+    for (const std::string &name : c.unbaselined)
+        std::printf("  new        %s: not in the baseline\n", name.c_str());
+    return c.regressions.empty();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"Figures of zerval.sys under the emulator: instructions and stack per entry, pool use, image size, "
+                 "the floor of an attach; checked against the budget and a baseline."};
+    std::string image = ZERVAL_IMAGE_PATH;
+    std::string baseline = ZERVAL_BASELINE_PATH;
+    std::string writeTo;
+    app.add_option("--image", image, "driver image to measure");
+    app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)");
+    app.add_option("--write-baseline", writeTo, "write this run's figures as the new baseline");
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        const bench::Figures f = bench::Measure(image);
+        std::printf("zerval.sys: %s\n\n", image.c_str());
+        PrintTable(f);
+        bool ok = CheckBudget(f);
+        const std::vector<bench::Value> values = bench::Flatten(f);
+        if (!writeTo.empty()) {
+            bench::WriteBaseline(writeTo, values);
+            std::printf("\nbaseline written to %s\n", writeTo.c_str());
+        } else if (!baseline.empty()) {
+            ok = CheckBaseline(baseline, values) && ok;
+        }
+        return ok ? 0 : 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "zerval-bench: %s\n", e.what());
+        return 2;
+    }
+}
