@@ -335,11 +335,7 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
 uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
 {
     uint32_t address = 0;
-    if (size == 0)
-        pool_.fault("ExAllocatePoolWithTag: zero-size request");
-    else if (size > 0x01000000u)
-        pool_.fault("ExAllocatePoolWithTag: request of " + std::to_string(size) + " bytes");
-    if (pool_.shouldSucceed() && size != 0 && size <= 0x01000000u) {
+    if (pool_.admit(poolType, size, tag)) {
         // Special pool: the block ends at a page end, and the page after it is
         // never mapped, so an overrun faults.
         const uint32_t pages = RoundUp(size, kPage);

@@ -85,11 +85,12 @@ public:
         std::memcpy(locate(name, offset, size), in, size);
     }
     uint64_t publishedAddress() override { return reinterpret_cast<uintptr_t>(pModeInfoFromBIOSDLL); }
-    std::vector<VIDEO_MODE_INFORMATION> published() override
+    std::vector<VIDEO_MODE_INFORMATION> readList(uint64_t address, uint32_t count) override
     {
-        if (pModeInfoFromBIOSDLL == nullptr)
+        if (address == 0)
             return {};
-        return std::vector<VIDEO_MODE_INFORMATION>(pModeInfoFromBIOSDLL, pModeInfoFromBIOSDLL + ORVX_NUM_MODES);
+        const auto *list = reinterpret_cast<const VIDEO_MODE_INFORMATION *>(static_cast<uintptr_t>(address));
+        return std::vector<VIDEO_MODE_INFORMATION>(list, list + count);
     }
 
 private:

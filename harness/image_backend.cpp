@@ -78,13 +78,13 @@ public:
         machine_.write(locate(name, offset, size), in, size);
     }
     uint64_t publishedAddress() override { return machine_.readU32(machine_.exportAddress("pModeInfoFromBIOSDLL")); }
-    std::vector<VIDEO_MODE_INFORMATION> published() override
+    std::vector<VIDEO_MODE_INFORMATION> readList(uint64_t address, uint32_t count) override
     {
-        const uint32_t address = static_cast<uint32_t>(publishedAddress());
         if (address == 0)
             return {};
-        std::vector<VIDEO_MODE_INFORMATION> out(u32("ORVX_NUM_MODES"));
-        machine_.read(address, out.data(), static_cast<uint32_t>(out.size() * sizeof(VIDEO_MODE_INFORMATION)));
+        std::vector<VIDEO_MODE_INFORMATION> out(count);
+        machine_.read(static_cast<uint32_t>(address), out.data(),
+                      static_cast<uint32_t>(out.size() * sizeof(VIDEO_MODE_INFORMATION)));
         return out;
     }
 

@@ -43,7 +43,10 @@ public:
     // The address in pModeInfoFromBIOSDLL (0: none), and the ORVX_NUM_MODES
     // records found there.
     virtual uint64_t publishedAddress() = 0;
-    virtual std::vector<VIDEO_MODE_INFORMATION> published() = 0;
+    std::vector<VIDEO_MODE_INFORMATION> published() { return readList(publishedAddress(), u32("ORVX_NUM_MODES")); }
+    // `count` records at `address` (an array the module published, now or
+    // earlier: it never frees one).
+    virtual std::vector<VIDEO_MODE_INFORMATION> readList(uint64_t address, uint32_t count) = 0;
 
     // Conveniences over the above.
     uint8_t attach(uint8_t *resultByte = nullptr) { return lDllAttach(0x11, 0x22, 0x33, 0x44, resultByte); }

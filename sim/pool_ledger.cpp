@@ -4,6 +4,27 @@
 
 namespace sim {
 
+bool PoolLedger::admit(uint32_t poolType, uint64_t size, uint32_t tag)
+{
+    const bool refuse = ++requests_ == failAt_;
+    char buf[96];
+    if (poolType != kPagedPool) {
+        std::snprintf(buf, sizeof buf, "ExAllocatePoolWithTag: pool type %u, not PagedPool", poolType);
+        faults_.push_back(buf);
+    }
+    if (tag != kPoolTag) {
+        std::snprintf(buf, sizeof buf, "ExAllocatePoolWithTag: tag 0x%08x, not \"Bdll\"", tag);
+        faults_.push_back(buf);
+    }
+    if (size == 0 || size > kLargestRequest) {
+        std::snprintf(buf, sizeof buf, "ExAllocatePoolWithTag: request of %llu bytes",
+                      static_cast<unsigned long long>(size));
+        faults_.push_back(buf);
+        return false;
+    }
+    return !refuse;
+}
+
 void PoolLedger::recordAllocation(uint64_t address, uint32_t poolType, uint64_t size, uint32_t tag)
 {
     allocations_.push_back(Allocation{address, poolType, tag, size, address != 0});

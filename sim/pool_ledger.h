@@ -18,14 +18,21 @@ struct Allocation {
     bool live = false;
 };
 
+// What the module's requests must be.
+constexpr uint32_t kPagedPool = 1;
+constexpr uint32_t kPoolTag = 0x6C6C6442;  // "Bdll"
+constexpr uint64_t kLargestRequest = 16u << 20;
+
 class PoolLedger {
 public:
     // Refuses the Nth request from now on (1 = the next one); 0 refuses none.
     void failRequest(uint32_t nth) { failAt_ = nth == 0 ? 0 : requests_ + nth; }
 
-    // Called for every request.  False: refuse it (the caller returns NULL and
-    // then reports the request with address 0 through recordAllocation).
-    bool shouldSucceed() { return ++requests_ != failAt_; }
+    // Called for every request.  Records a fault for anything but a PagedPool
+    // request of 1 byte to 16 MiB tagged "Bdll".  False: refuse it (a bad
+    // request, or the one failRequest named); the caller returns NULL and then
+    // reports the request with address 0 through recordAllocation.
+    bool admit(uint32_t poolType, uint64_t size, uint32_t tag);
     void recordAllocation(uint64_t address, uint32_t poolType, uint64_t size, uint32_t tag);
     // False, with a fault recorded, for anything not live.
     bool recordFree(uint64_t address);

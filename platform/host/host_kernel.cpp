@@ -26,9 +26,7 @@ extern "C" PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes,
 {
     sim::PoolLedger &pool = *Current().pool;
     void *p = nullptr;
-    if (NumberOfBytes == 0)
-        pool.fault("ExAllocatePoolWithTag: zero-size request");
-    if (pool.shouldSucceed() && NumberOfBytes != 0) {
+    if (pool.admit(static_cast<uint32_t>(PoolType), NumberOfBytes, Tag)) {
         p = std::malloc(NumberOfBytes);
         if (p == nullptr) {
             std::fprintf(stderr, "host kernel: out of memory\n");
