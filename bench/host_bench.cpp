@@ -37,8 +37,10 @@ struct Rig {
     {
         log.clear();
         pool.clear();
-        if (freeBlocks)
+        if (freeBlocks) {
             hostsim::Release();
+            hostsim::Bind({&adapter, &log, &pool});
+        }
     }
 };
 

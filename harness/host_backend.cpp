@@ -59,9 +59,16 @@ public:
         NumModesFromBIOSDLL = 0;
         ORVX_NUM_MODES = 0;
         pModeInfoFromBIOSDLL = nullptr;
+        // There is one host module: a new one takes the doubles over, and
+        // what an earlier one left in the pool goes with its state.
+        hostsim::Release();
         hostsim::Bind({&adapter, &log, &pool});
     }
-    ~HostModule() override { hostsim::Release(); }
+    ~HostModule() override
+    {
+        if (hostsim::IsBound({&adapter, &log, &pool}))
+            hostsim::Release();
+    }
 
     uint32_t DriverEntry() override { return static_cast<uint32_t>(::DriverEntry(nullptr, nullptr)); }
     uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,

@@ -20,9 +20,11 @@ struct Binding {
 // Binds the doubles; calls that arrive unbound abort with a message.
 void Bind(const Binding &binding);
 
-// Frees every host allocation still live (the published arrays) and forgets
-// the table handed to Attach.  Call between runs.
+// Frees every host allocation still live (the published arrays), forgets the
+// table handed to Attach and unbinds.  Call between runs.
 void Release();
+// Whether these are the doubles' current binding.
+bool IsBound(const Binding &binding);
 
 // The hook table the services driver was last handed, as the services driver
 // keeps it; null before any Attach.

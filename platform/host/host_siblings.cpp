@@ -113,6 +113,11 @@ const Binding &Current()
 
 void Bind(const Binding &binding) { g_binding = binding; }
 
+bool IsBound(const Binding &binding)
+{
+    return g_binding.adapter == binding.adapter && g_binding.log == binding.log && g_binding.pool == binding.pool;
+}
+
 void Release()
 {
     for (auto &block : HostBlocks())
@@ -121,6 +126,7 @@ void Release()
     g_table.table = nullptr;
     if (g_binding.adapter != nullptr)
         g_binding.adapter->forgetTable();
+    g_binding = Binding{};
 }
 
 DllExt *AttachedTable() { return g_table.table; }
