@@ -11,6 +11,7 @@ namespace emu {
 namespace {
 
 constexpr uint32_t kPage = 0x1000;
+constexpr uint8_t kPoolFill = 0xA5;  // fresh pool memory, never zero
 constexpr uint32_t kStubPage = 0x00700000;
 constexpr uint32_t kSentinel = kStubPage + kPage - 16;
 constexpr uint32_t kStackBase = 0x00100000;
@@ -344,7 +345,7 @@ uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
         if (uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
             throw Fault("special pool exhausted");
         address = base + pages - RoundUp(size, 8);
-        std::vector<uint8_t> fill(pages, 0xA5);
+        std::vector<uint8_t> fill(pages, kPoolFill);
         write(base, fill.data(), pages);
         poolBlocks_[address] = PoolBlock{base, pages};
     }
@@ -362,8 +363,14 @@ void Machine::freePool(uint32_t address)
     c.args = {address};
     log_.add(c);
     if (pool_.recordFree(address)) {
-        // Unmapped, so a use after free faults.
         const PoolBlock block = poolBlocks_.at(address);
+        // The bytes before the block still hold the fill pattern, or
+        // something wrote below the block's start.
+        std::vector<uint8_t> slack(address - block.base);
+        read(block.base, slack.data(), static_cast<uint32_t>(slack.size()));
+        if (std::any_of(slack.begin(), slack.end(), [](uint8_t b) { return b != kPoolFill; }))
+            pool_.fault("ExFreePool(" + Hex(address) + "): written below the start of the block");
+        // Unmapped, so a use after free faults.
         uc_mem_unmap(uc_, block.base, block.bytes);
         poolBlocks_.erase(address);
     }

@@ -56,6 +56,13 @@ public:
     static constexpr uint32_t kCallerData = 0x00600000;
     static constexpr uint32_t kCallerDataSize = 0x10000;
 
+    // The emulated kernel's special pool, as the image reaches it through
+    // ExAllocatePoolWithTag and ExFreePool: every block ends against an
+    // unmapped page, the rest of its first page keeps a fill pattern that is
+    // checked when the block is freed, and a freed block is unmapped.
+    uint32_t allocate(uint32_t poolType, uint32_t size, uint32_t tag);
+    void freePool(uint32_t address);
+
     // Internal: dispatch from the emulator's hooks.
     void onStub(uint32_t address);
     void onImageInstruction();
@@ -65,8 +72,6 @@ private:
     uint32_t addStub(const std::string &name, uint32_t argBytes);
     uint32_t stubFor(sim::Hook hook) const;
     uint32_t arg(int index) const;
-    uint32_t allocate(uint32_t poolType, uint32_t size, uint32_t tag);
-    void freePool(uint32_t address);
     void dispatch(const std::string &name);
     void fail(const std::string &what);
 

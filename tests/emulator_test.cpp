@@ -1,5 +1,7 @@
 // The emulated kernel itself: what it refuses to load, and the checks it makes
 // on every call into the image.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "image_backend.h"
@@ -61,6 +63,48 @@ TEST(Emulator, DataOutsideTheExportsIsRefused)
     uint32_t v = 0;
     EXPECT_THROW(m->readData("modeTableSize", 4, &v, 4), std::out_of_range);
     EXPECT_THROW(m->readData("BIOS_Attach", 0, &v, 4), std::out_of_range);
+}
+
+// The special pool behind ExAllocatePoolWithTag: a request the module must
+// never make is a fault, an access past a block's end or after its free
+// faults at once, a write below its start is found when it is freed, and a
+// second free or a free of anything else is a fault.
+TEST(Emulator, SpecialPoolCatchesWhatTheVerifierWould)
+{
+    auto m = MakeImageModule(DefaultImage());
+    emu::Machine &machine = *MachineOf(*m);
+    constexpr uint32_t kBdll = 0x6C6C6442;
+
+    const uint32_t block = machine.allocate(1, 80, kBdll);
+    ASSERT_NE(block, 0u);
+    std::vector<uint8_t> bytes(80, 0x11);
+    machine.write(block, bytes.data(), 80);
+    EXPECT_THROW(machine.write(block + 80, bytes.data(), 1), emu::Fault);
+    EXPECT_THROW(machine.read(block + 79, bytes.data(), 2), emu::Fault);
+    machine.write(block - 1, bytes.data(), 1);
+    machine.freePool(block);
+    EXPECT_THROW(machine.read(block, bytes.data(), 1), emu::Fault);
+    machine.freePool(block);
+    machine.freePool(0x12345678);
+
+    EXPECT_EQ(machine.allocate(0, 16, kBdll) != 0, true);       // NonPagedPool
+    EXPECT_EQ(machine.allocate(1, 16, 0x41414141) != 0, true);  // another tag
+    EXPECT_EQ(machine.allocate(1, 0, kBdll), 0u);
+    EXPECT_EQ(machine.allocate(1, 0x80000000u, kBdll), 0u);
+
+    const std::vector<std::string> &faults = m->pool.faults();
+    auto has = [&faults](const std::string &text) {
+        return std::any_of(faults.begin(), faults.end(),
+                           [&text](const std::string &f) { return f.find(text) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("written below the start"));
+    EXPECT_TRUE(has("not a live allocation"));
+    EXPECT_TRUE(has("not PagedPool"));
+    EXPECT_TRUE(has("not \"Bdll\""));
+    EXPECT_TRUE(has("request of 0 bytes"));
+    EXPECT_TRUE(has("request of 2147483648 bytes"));
+    EXPECT_EQ(faults.size(), 7u);
+    EXPECT_EQ(m->pool.live().size(), 2u);
 }
 
 } // namespace
