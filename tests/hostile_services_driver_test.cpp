@@ -128,12 +128,7 @@ TEST_P(HostileServicesDriverTest, QueryHookEmptiedInTheMiddleOfABuild)
     const std::vector<std::string> problems = attachChecked();
     EXPECT_TRUE(problems.empty()) << Join(problems);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
-    m->log.clear();
-    VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
-    m->vValidateMode(&r, 0);
-    EXPECT_EQ(r.Length, 0u);
-    EXPECT_EQ(m->SetMode(&r, 0), 87u);
-    EXPECT_TRUE(m->log.calls().empty());
+    expectModeServicesRefuseWithoutCalls();
 }
 
 // SetMode reads both hooks before calling either: a services driver that
@@ -189,10 +184,7 @@ TEST_P(HostileServicesDriverTest, InitFailsAfterAnEarlierSuccess)
     std::vector<std::string> problems = attachChecked();
     EXPECT_TRUE(problems.empty()) << Join(problems);
     EXPECT_EQ(m->u32("ORVX_NUM_MODES"), earlier);
-    VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
-    m->vValidateMode(&r, 0);
-    EXPECT_EQ(r.Length, 0u);
-    EXPECT_EQ(m->SetMode(&r, 0), 87u);
+    expectModeServicesRefuseWithoutCalls();
     EXPECT_EQ(m->GetFreeFramebufferSize(), 0u);
     m->adapter.profile.initSucceeds = true;
     problems = attachChecked();

@@ -143,23 +143,14 @@ class UnattachedModeServicesTest : public ModuleTest {};
 
 TEST_P(UnattachedModeServicesTest, BeforeAnyAttachRecordsAreUnusableAndSetFails)
 {
-    auto r = Record(640, 480, 8, 60);
-    m->vValidateMode(&r, 0);
-    EXPECT_EQ(r.Length, 0u);
-    EXPECT_EQ(m->SetMode(&r, 0), 87u);
-    EXPECT_TRUE(m->log.calls().empty());
+    expectModeServicesRefuseWithoutCalls();
 }
 
 TEST_P(UnattachedModeServicesTest, AfterFailedAttachRecordsAreUnusableAndSetFails)
 {
     m->adapter.profile.initSucceeds = false;
     ASSERT_EQ(m->attach(), FALSE);
-    m->log.clear();
-    auto r = Record(640, 480, 8, 60);
-    m->vValidateMode(&r, 0);
-    EXPECT_EQ(r.Length, 0u);
-    EXPECT_EQ(m->SetMode(&r, 0), 87u);
-    EXPECT_TRUE(m->log.calls().empty());
+    expectModeServicesRefuseWithoutCalls();
 }
 
 ZERVAL_ON_EVERY_BACKEND(ModeServicesTest);

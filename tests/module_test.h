@@ -31,6 +31,18 @@ protected:
         return r;
     }
 
+    // With no query hook to ask, vValidateMode marks a record unusable and
+    // SetMode returns 87, and neither calls anybody.
+    void expectModeServicesRefuseWithoutCalls()
+    {
+        const size_t calls = m->log.calls().size();
+        VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
+        m->vValidateMode(&r, 0);
+        EXPECT_EQ(r.Length, 0u);
+        EXPECT_EQ(m->SetMode(&r, 0), 87u);
+        EXPECT_EQ(m->log.calls().size(), calls);
+    }
+
     std::unique_ptr<ModuleUnderTest> m;
 };
 
