@@ -43,9 +43,12 @@ void RefuseEveryMode(ModuleUnderTest &m)
     m.adapter.onQueryMode = [](sim::Query &) { return 0u; };
 }
 
-// One attach on a fresh module, with its pool use.
+AttachWork WorkOf(const sim::CallLog &log, ModuleUnderTest &m);
+
+// One attach on a fresh module, with its pool use; `work`, when asked for,
+// gets what the attach had to do.
 EntryRun Attach(const pe::Image &image, const std::string &scenario, const sim::Profile &profile,
-                bool refuseAll, uint32_t rates, sim::CallLog *keepLog = nullptr)
+                bool refuseAll, uint32_t rates, AttachWork *work = nullptr)
 {
     Session s = Fresh(image);
     s.module->adapter.profile = profile;
@@ -60,8 +63,8 @@ EntryRun Attach(const pe::Image &image, const std::string &scenario, const sim::
         run.allocatedBytes += a.size;
     }
     run.modes = s.module->u32("NumModesFromBIOSDLL");
-    if (keepLog != nullptr)
-        *keepLog = s.module->log;
+    if (work != nullptr)
+        *work = WorkOf(s.module->log, *s.module);
     return run;
 }
 
@@ -136,16 +139,10 @@ Figures Measure(const std::string &imagePath)
         f.runs.push_back(Stats(s, "DriverEntry", "load"));
     }
 
-    sim::CallLog acceptAllLog;
-    f.runs.push_back(Attach(image, "accept-all", sim::Profile{}, false, 16, &acceptAllLog));
+    f.runs.push_back(Attach(image, "accept-all", sim::Profile{}, false, 16, &f.acceptAllWork));
     f.runs.push_back(Attach(image, "default profile", sim::DefaultProfile(), false, 16));
     f.runs.push_back(Attach(image, "refuse-all", sim::Profile{}, true, 16));
-    {
-        Session s = Fresh(image);
-        s.module->attach();
-        f.acceptAllWork = WorkOf(acceptAllLog, *s.module);
-        f.floor = FloorOf(f.acceptAllWork);
-    }
+    f.floor = FloorOf(f.acceptAllWork);
 
     // Marginal costs: one rate fewer takes one combination off every row.
     const EntryRun all16 = f.runs[1];
@@ -154,8 +151,9 @@ Figures Measure(const std::string &imagePath)
     const EntryRun none15 = Attach(image, "refuse-all, 15 rates", sim::Profile{}, true, 15);
     f.perAcceptedCombination = static_cast<double>(all16.instructions - all15.instructions) /
                                static_cast<double>(all16.modes - all15.modes);
-    const uint32_t refusedRows = f.acceptAllWork.rowsProbed - 1;  // the 60 Hz-only row keeps its one probe
-    f.perRefusedProbe = static_cast<double>(none16.instructions - none15.instructions) / refusedRows;
+    // Every other call out is the same in both runs: the difference is probes.
+    f.perRefusedProbe = static_cast<double>(none16.instructions - none15.instructions) /
+                        static_cast<double>(none16.callsOut - none15.callsOut);
 
     // The mode services and the forwarded services, after a default attach.
     Session s = Fresh(image);

@@ -79,11 +79,12 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
     const uint64_t address = m.publishedAddress();
 
     auto listKept = [&](const char *why) {
-        if (address != scene.listAddress || orvx != scene.listCount)
+        if (address != scene.listAddress || orvx != scene.listCount) {
             fail(std::string(why) + ": the published list changed");
-        else if (m.readList(address, orvx).size() != scene.list.size() ||
-                 !std::equal(scene.list.begin(), scene.list.end(), m.readList(address, orvx).begin(),
-                             SameWrittenFields))
+            return;
+        }
+        const std::vector<VIDEO_MODE_INFORMATION> now = m.readList(address, orvx);
+        if (!std::equal(scene.list.begin(), scene.list.end(), now.begin(), now.end(), SameWrittenFields))
             fail(std::string(why) + ": the earlier list's records changed");
     };
 

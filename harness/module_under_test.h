@@ -64,6 +64,15 @@ public:
         return r;
     }
     void setRow(uint32_t i, const ModeTableEntry &r) { writeData("modetable", i * sizeof(ModeTableEntry), &r, sizeof r); }
+    template <typename Edit>
+    void editEveryRow(Edit edit)
+    {
+        for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
+            ModeTableEntry r = row(i);
+            edit(r);
+            setRow(i, r);
+        }
+    }
     uint32_t rate(uint32_t i)
     {
         uint32_t v = 0;

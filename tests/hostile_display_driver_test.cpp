@@ -14,14 +14,6 @@ protected:
         const std::vector<std::string> problems = AttachAndCheck(*m, arrays);
         EXPECT_TRUE(problems.empty()) << Join(problems);
     }
-    void everyRow(const std::function<void(ModeTableEntry &)> &edit)
-    {
-        for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
-            ModeTableEntry r = m->row(i);
-            edit(r);
-            m->setRow(i, r);
-        }
-    }
     PublishedArrays arrays;
 };
 
@@ -63,7 +55,7 @@ TEST_P(HostileDisplayDriverTest, WidthsAndHeightsAtTheExtremes)
     m->adapter.onQueryMode = [](sim::Query &) { return 1u; };
     for (uint16_t extent : {uint16_t{0}, uint16_t{65535}}) {
         SCOPED_TRACE("every row " + std::to_string(extent) + " by " + std::to_string(extent));
-        everyRow([extent](ModeTableEntry &r) { r.Width = r.Height = extent; });
+        m->editEveryRow([extent](ModeTableEntry &r) { r.Width = r.Height = extent; });
         attachChecked();
         ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), 62u * 16u);
         EXPECT_EQ(m->published()[3].VisScreenWidth, extent);
@@ -73,10 +65,10 @@ TEST_P(HostileDisplayDriverTest, WidthsAndHeightsAtTheExtremes)
 // Every row disabled, then depths the build has never seen.
 TEST_P(HostileDisplayDriverTest, DisabledRowsAndStrangeDepths)
 {
-    everyRow([](ModeTableEntry &r) { r.Disabled = 0xFFFF; });
+    m->editEveryRow([](ModeTableEntry &r) { r.Disabled = 0xFFFF; });
     attachChecked();
     EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
-    everyRow([](ModeTableEntry &r) {
+    m->editEveryRow([](ModeTableEntry &r) {
         r.Disabled = 0;
         r.BitsPerPixel = 0xFFFF;
     });

@@ -20,14 +20,7 @@ const std::vector<Scenario> &Scenarios()
         {"accept-all", [](ModuleUnderTest &) {}},
         {"default profile", [](ModuleUnderTest &m) { m.adapter.profile = sim::DefaultProfile(); }},
         {"refuse-all", [](ModuleUnderTest &m) { m.adapter.onQueryMode = [](sim::Query &) { return 0u; }; }},
-        {"every row disabled",
-         [](ModuleUnderTest &m) {
-             for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
-                 ModeTableEntry r = m.row(i);
-                 r.Disabled = 1;
-                 m.setRow(i, r);
-             }
-         }},
+        {"every row disabled", [](ModuleUnderTest &m) { m.editEveryRow([](ModeTableEntry &r) { r.Disabled = 1; }); }},
         {"table sizes 0", [](ModuleUnderTest &m) { m.setU32("modeTableSize", 0); m.setU32("freqTableSize", 0); }},
         {"unusable under the second probe",
          [](ModuleUnderTest &m) {

@@ -27,11 +27,7 @@ protected:
 
     void disableAllRows()
     {
-        for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
-            ModeTableEntry row = m->row(i);
-            row.Disabled = 1;
-            m->setRow(i, row);
-        }
+        m->editEveryRow([](ModeTableEntry &r) { r.Disabled = 1; });
     }
 };
 
