@@ -8,4 +8,5 @@ cd "$(dirname "$0")"
 scripts/build.sh
 scripts/build-sanitized.sh
 ctest --test-dir build-san -j2 --output-on-failure
+scripts/deps-wine.sh  # the whole stack also runs under Wine's kernel
 ctest --test-dir build -j2 --output-on-failure

@@ -80,6 +80,7 @@ void ImageHook(uc_engine *, uint64_t address, uint32_t size, void *user)
     static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
 }
 
+
 bool BadAccessHook(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
 {
     return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
@@ -122,7 +123,13 @@ private:
 };
 
 Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool)
-    : image_(image), adapter_(adapter), log_(log), pool_(pool)
+    : Machine(image, adapter, log, pool, {})
+{
+}
+
+Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool,
+                 std::vector<Neighbour> neighbours)
+    : image_(image), adapter_(adapter), log_(log), pool_(pool), neighbours_(std::move(neighbours))
 {
     if (image.machine != pe::kMachineI386)
         throw pe::BadImage("not an i386 image (machine " + Hex(image.machine) + ")");
@@ -132,7 +139,9 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
         const bool known = std::any_of(std::begin(kKnownImports), std::end(kKnownImports), [&](const KnownImport &k) {
             return i.module == k.module && i.name == k.name;
         });
-        if (!known)
+        const bool neighbour = std::any_of(neighbours_.begin(), neighbours_.end(),
+                                           [&](const Neighbour &n) { return SameModule(n.module, i.module); });
+        if (!known && !neighbour)
             throw pe::BadImage("imports " + i.module + "!" + i.name + ", which the simulation does not provide");
     }
 
@@ -168,8 +177,9 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     }
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
+    loadNeighbours();
     for (const pe::Import &i : image.imports) {
-        const uint32_t stub = stubByName_.at(i.name);
+        const uint32_t stub = bindImport("zerval.sys", i);
         write(kLoadBase + i.iatRva, &stub, 4);
     }
 
@@ -264,7 +274,73 @@ void Machine::fail(const std::string &what)
 
 uint32_t Machine::call(const std::string &exportName, const std::vector<uint32_t> &args)
 {
-    const uint32_t target = exportAddress(exportName);
+    return run(exportAddress(exportName), exportName, args);
+}
+
+uint32_t Machine::call(const std::string &module, const std::string &exportName, const std::vector<uint32_t> &args)
+{
+    for (const LoadedImage &l : loaded_)
+        if (SameModule(l.module, module)) {
+            const auto target = l.exportAddress(exportName);
+            if (!target)
+                throw Fault(module + " exports no " + exportName);
+            return run(*target, module + "!" + exportName, args);
+        }
+    if (SameModule(module, "zerval.sys"))
+        return call(exportName, args);
+    throw Fault("no image " + module + " is loaded");
+}
+
+// Where an image's import lands: an export of a loaded image with that module
+// name, or the simulated kernel's or sibling's stub.
+uint32_t Machine::bindImport(const std::string &importer, const pe::Import &import) const
+{
+    for (const LoadedImage &l : loaded_)
+        if (SameModule(l.module, import.module)) {
+            if (const auto address = l.exportAddress(import.name); address && import.name != "DriverEntry")
+                return *address;
+            throw pe::BadImage(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
+                               " does not export");
+        }
+    for (const KnownImport &k : kKnownImports)
+        if (SameModule(import.module, k.module) && import.name == k.name)
+            return stubByName_.at(k.name);
+    throw pe::BadImage(importer + " imports " + import.module + "!" + import.name +
+                       ", which the simulation does not provide");
+}
+
+// Names a call that entered a loaded image at an address: one of its exports
+// (the stdcall argument bytes from the decorated name), its entry point, or
+// a hook the services driver put in the module's table.
+std::string Machine::describeCall(size_t image, uint32_t address, uint32_t &argBytes) const
+{
+    const LoadedImage &l = loaded_[image];
+    if (const auto name = l.exportAt(address)) {
+        if (*name == "DriverEntry") {
+            argBytes = 8;
+            return l.module + "!DriverEntry";
+        }
+        const auto bytes = StdcallArgBytes(*name);
+        if (!bytes)
+            throw Fault("call to " + l.module + "!" + *name + ", which does not say its stdcall argument bytes");
+        argBytes = *bytes;
+        return l.module + "!" + *name;
+    }
+    if (servicesTable_ != 0) {
+        for (int h = 0; h < static_cast<int>(std::size(kHooks)); ++h)
+            if (readU32(servicesTable_ + 4 + 4 * static_cast<uint32_t>(h)) == address) {
+                argBytes = kHooks[h].argBytes;
+                return l.module + "!" + kHooks[h].name;
+            }
+    }
+    throw Fault("call into " + l.module + " at " + Hex(address) + ", neither an export nor a hook in the table");
+}
+
+uint32_t Machine::run(uint32_t target, const std::string &label, const std::vector<uint32_t> &args)
+{
+    const std::string &exportName = label;
+    crossings_.clear();
+    current_ = SIZE_MAX;
     uint32_t esp = kStackTop;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
         esp -= 4;
@@ -327,6 +403,8 @@ void Machine::requireInCallerFrames(uint32_t address, uint32_t size) const
 
 void Machine::onImageInstruction(uint32_t address, uint32_t size)
 {
+    if (!loaded_.empty())
+        crossing(0, address);
     ++last_.instructions;
     const uint32_t offset = address - kLoadBase;
     if (offset < checked_.size() && !checked_[offset]) {

@@ -12,6 +12,7 @@
 
 #include "adapter.h"
 #include "call_log.h"
+#include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
 
@@ -38,6 +39,14 @@ public:
     // Refuses (BadImage) an image that is not a PE32 i386 native driver or that
     // imports anything the simulation does not provide.
     Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool);
+    // The same, with real images next to the module: its imports from a
+    // neighbour's module name bind to that image's exports instead of the
+    // simulated sibling drivers, and a neighbour's imports bind to the other
+    // images (the module as "zerval.sys") or to the simulated kernel.  Each
+    // neighbour lies at its own base, kNeighbourBase apart.
+    Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool,
+            std::vector<Neighbour> neighbours);
+    static constexpr uint32_t kNeighbourBase = 0x01000000;
     ~Machine();
     Machine(const Machine &) = delete;
     Machine &operator=(const Machine &) = delete;
@@ -45,6 +54,8 @@ public:
     // Calls an exported function, or the entry point by the name "DriverEntry",
     // stdcall; returns EAX.  Throws Fault.
     uint32_t call(const std::string &exportName, const std::vector<uint32_t> &args);
+    // The same for an export (or "DriverEntry") of a loaded image by module name.
+    uint32_t call(const std::string &module, const std::string &exportName, const std::vector<uint32_t> &args);
     const CallStats &lastCall() const { return last_; }
 
     uint32_t exportAddress(const std::string &name) const;
@@ -69,6 +80,7 @@ public:
     // Internal: dispatch from the emulator's hooks.
     void onStub(uint32_t address);
     void onImageInstruction(uint32_t address, uint32_t size);
+    void onNeighbourInstruction(uint32_t address, uint32_t size);
     bool onBadAccess(int type, uint64_t address, int size);
 
 private:
@@ -83,6 +95,23 @@ private:
     void requireInCallerFrames(uint32_t address, uint32_t size) const;
 
     class GuestTable;
+
+    // Loading and binding the neighbours (machine_neighbours.cpp).
+    void loadNeighbours();
+    uint32_t bindImport(const std::string &importer, const pe::Import &import) const;
+    uint32_t run(uint32_t target, const std::string &label, const std::vector<uint32_t> &args);
+    // A call or a return between two loaded images, seen at the first
+    // instruction executed in `image`.
+    void crossing(size_t image, uint32_t address);
+    // One call between images, open until it returns.
+    struct CrossCall {
+        std::string name;        // "kelv.sys!_Attach@16", "kelv.sys!pfnQueryMode"
+        uint32_t esp = 0;        // at the callee's first instruction
+        uint32_t returnAddress = 0;
+        uint32_t argBytes = 0;
+        uint32_t saved[4] = {};  // EBX, ESI, EDI, EBP at the call
+    };
+    std::string describeCall(size_t image, uint32_t address, uint32_t &argBytes) const;
 
     const pe::Image image_;
     sim::Adapter &adapter_;
@@ -105,6 +134,13 @@ private:
     std::string entry_;
     GuestTable *table_ = nullptr;
     std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
+
+    std::vector<Neighbour> neighbours_;
+    std::vector<LoadedImage> loaded_;  // the module first, then the neighbours, when there are any
+    std::vector<std::vector<bool>> neighbourChecked_;  // FPU/SIMD check, per neighbour
+    std::vector<CrossCall> crossings_;
+    size_t current_ = SIZE_MAX;      // the loaded image last executing; SIZE_MAX: none yet
+    uint32_t servicesTable_ = 0;     // the hook table a real services driver was handed
 };
 
 } // namespace emu

@@ -28,7 +28,10 @@ constexpr uint32_t kRecord = emu::Machine::kCallerData + 0x100;
 
 class ImageModule : public ModuleUnderTest {
 public:
-    explicit ImageModule(const pe::Image &image) : machine_(image, adapter, log, pool) {}
+    explicit ImageModule(const pe::Image &image, std::vector<emu::Neighbour> neighbours = {})
+        : machine_(image, adapter, log, pool, std::move(neighbours))
+    {
+    }
 
     emu::Machine &machine() { return machine_; }
 
@@ -113,6 +116,11 @@ std::unique_ptr<ModuleUnderTest> MakeImageModule() { return std::make_unique<Ima
 std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image)
 {
     return std::make_unique<ImageModule>(image);
+}
+
+std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image, std::vector<emu::Neighbour> neighbours)
+{
+    return std::make_unique<ImageModule>(image, std::move(neighbours));
 }
 
 emu::Machine *MachineOf(ModuleUnderTest &module)

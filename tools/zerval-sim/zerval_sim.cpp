@@ -26,7 +26,37 @@ struct Options {
     uint32_t flags = 0;
     uint32_t option = 0;
     std::vector<uint32_t> values;
+    std::string services;  // a kelv.sys image instead of the simulated services driver
+    std::string tv;        // an rmx.sys image instead of the simulated TV driver
+    std::string display;   // a display-driver image whose DriverEntry attaches the module
+    uint32_t attachParam = 0;
 };
+
+std::string BaseName(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The real images the options name, by the module names the loader binds.
+std::vector<emu::Neighbour> Neighbours(const Options &o)
+{
+    std::vector<emu::Neighbour> out;
+    auto load = [&](const std::string &module, const std::string &path) {
+        try {
+            out.push_back(emu::Neighbour{module, pe::Load(path)});
+        } catch (const std::exception &e) {
+            throw std::runtime_error(path + ": " + e.what());
+        }
+    };
+    if (!o.services.empty())
+        load("kelv.sys", o.services);
+    if (!o.tv.empty())
+        load("rmx.sys", o.tv);
+    if (!o.display.empty())
+        load(BaseName(o.display), o.display);
+    return out;
+}
 
 [[noreturn]] void Die(const std::string &message)
 {
@@ -185,6 +215,10 @@ int main(int argc, char **argv)
     app.add_option("--backend", o.backend, "image: the emulated zerval.sys; host: the host build")
         ->check(CLI::IsMember({"image", "host"}));
     app.add_flag("--trace", o.trace, "print every call across the module's boundary, in order");
+    app.add_option("--services", o.services, "a kelv.sys image to run as the services driver (instead of the simulated one)");
+    app.add_option("--tv", o.tv, "an rmx.sys image to run as the TV driver (instead of the simulated one)");
+    app.add_option("--display", o.display, "a display-driver image: its DriverEntry attaches the module (instead of lDllAttach(0, 0, 0, 0))");
+    app.add_option("--attach-param", o.attachParam, "AttachParam handed through lDllAttach to the services driver");
     auto *list = app.add_subcommand("list", "the published mode list (the default)");
     list->add_flag("--json", o.json, "as JSON");
     list->add_flag("--matrix", o.matrix, "per depth: resolutions down, rates across");
@@ -213,17 +247,32 @@ int main(int argc, char **argv)
 
         // The machine keeps a reference to the image: it must outlive the module.
         const pe::Image image = o.backend == "host" ? pe::Image{} : o.image.empty() ? DefaultImage() : pe::Load(o.image);
+        std::vector<emu::Neighbour> neighbours = Neighbours(o);
+        if (o.backend == "host" && !neighbours.empty())
+            Die("--services, --tv and --display run images: they need --backend image");
         std::unique_ptr<ModuleUnderTest> m =
-            o.backend == "host" ? MakeModule(Backend::Host) : MakeImageModule(image);
+            o.backend == "host" ? MakeModule(Backend::Host) : MakeImageModule(image, std::move(neighbours));
         m->adapter.profile = profile;
         Tracer t(*m, o.trace);
 
         t.call("DriverEntry(NULL, NULL)", [&] { return m->DriverEntry(); });
         uint8_t resultByte = 0xFF;
-        const uint8_t attached = t.call("lDllAttach(0, 0, 0, 0, &result)",
-                                        [&] { return m->lDllAttach(0, 0, 0, 0, &resultByte); });
-        if (!attached)
-            Die("lDllAttach returned FALSE: the services driver's init failed (profile " + profile.name + ")");
+        if (!o.display.empty()) {
+            const uint32_t status = t.call(BaseName(o.display) + " DriverEntry(NULL, NULL)", [&] {
+                return MachineOf(*m)->call(BaseName(o.display), "DriverEntry", {0, 0});
+            });
+            if (status != 0)
+                Die("the display driver's DriverEntry returned " + Hex32(status));
+        } else {
+            const uint8_t attached =
+                t.call("lDllAttach(0, 0, 0, " + std::to_string(o.attachParam) + ", &result)",
+                       [&] { return m->lDllAttach(0, 0, 0, o.attachParam, &resultByte); });
+            if (!attached)
+                Die(o.services.empty()
+                        ? "lDllAttach returned FALSE: the services driver's init failed (profile " + profile.name + ")"
+                        : "lDllAttach returned FALSE: the services driver " + o.services +
+                              " left a required hook empty or its init failed");
+        }
         emu::CallStats attachStats;
         if (emu::Machine *machine = MachineOf(*m))
             attachStats = machine->lastCall();
@@ -266,10 +315,18 @@ int main(int argc, char **argv)
         } else if (o.json) {
             PrintJson(records, count, profile);
         } else {
-            std::printf("profile: %s - %s\n", profile.name.c_str(), profile.description.c_str());
+            if (o.services.empty())
+                std::printf("profile: %s - %s\n", profile.name.c_str(), profile.description.c_str());
+            else
+                std::printf("services driver: %s\n", o.services.c_str());
+            if (!o.tv.empty())
+                std::printf("TV driver: %s\n", o.tv.c_str());
+            if (!o.display.empty())
+                std::printf("display driver: %s (DriverEntry returned 0)\n", o.display.c_str());
             if (MachineOf(*m) != nullptr)
-                std::printf("image: %s\nlDllAttach: %llu instructions in the image, %u calls out, deepest stack %u bytes\n",
+                std::printf("image: %s\n%s: %llu instructions in the image, %u calls out, deepest stack %u bytes\n",
                             o.image.empty() ? ZERVAL_IMAGE_PATH : o.image.c_str(),
+                            o.display.empty() ? "lDllAttach" : "the display driver's DriverEntry",
                             static_cast<unsigned long long>(attachStats.instructions), attachStats.hookCalls,
                             attachStats.stackBytes);
             if (o.matrix)

@@ -1,0 +1,116 @@
+#include "linker.h"
+
+#include <unicorn/unicorn.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace emu {
+
+namespace {
+
+constexpr uint32_t kPage = 0x1000;
+
+uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
+
+void Check(uc_err err, const std::string &what)
+{
+    if (err != UC_ERR_OK)
+        throw pe::BadImage("emulator: " + what + ": " + uc_strerror(err));
+}
+
+uint32_t Perms(uint32_t characteristics)
+{
+    uint32_t p = 0;
+    if (characteristics & pe::kScnRead)
+        p |= UC_PROT_READ;
+    if (characteristics & pe::kScnWrite)
+        p |= UC_PROT_WRITE;
+    if (characteristics & pe::kScnExecute)
+        p |= UC_PROT_EXEC;
+    return p;
+}
+
+} // namespace
+
+std::optional<uint32_t> LoadedImage::exportAddress(const std::string &name) const
+{
+    if (name == "DriverEntry")
+        return base + image->entryRva;
+    if (const pe::Export *e = image->exported(name))
+        return base + e->rva;
+    return std::nullopt;
+}
+
+std::optional<std::string> LoadedImage::exportAt(uint32_t address) const
+{
+    for (const pe::Export &e : image->exports)
+        if (base + e.rva == address)
+            return e.name;
+    if (base + image->entryRva == address)
+        return std::string("DriverEntry");
+    return std::nullopt;
+}
+
+uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
+{
+    if (image.machine != pe::kMachineI386)
+        throw pe::BadImage("not an i386 image");
+    if (image.subsystem != pe::kSubsystemNative)
+        throw pe::BadImage("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+    const uint32_t size = RoundUp(image.sizeOfImage, kPage);
+    Check(uc_mem_map(uc, base, size, UC_PROT_ALL), "map image");
+    auto put = [&](uint32_t address, const void *bytes, uint32_t n) {
+        Check(uc_mem_write(uc, address, bytes, n), "write image");
+    };
+    put(base, image.bytes.data(), std::min<uint32_t>(image.sizeOfHeaders, image.bytes.size()));
+    for (const pe::Section &s : image.sections) {
+        if (s.virtualAddress + std::max(s.virtualSize, s.rawSize) > size)
+            throw pe::BadImage("section " + s.name + " lies outside the image");
+        if (s.rawSize != 0)
+            put(base + s.virtualAddress, image.bytes.data() + s.rawOffset, s.rawSize);
+    }
+    const uint32_t delta = base - image.imageBase;
+    for (uint32_t rva : image.relocations) {
+        if (rva > size - 4)
+            throw pe::BadImage("relocation outside the image");
+        uint32_t v = 0;
+        Check(uc_mem_read(uc, base + rva, &v, 4), "relocate");
+        v += delta;
+        put(base + rva, &v, 4);
+    }
+    return size;
+}
+
+void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size)
+{
+    Check(uc_mem_protect(uc, base, size, UC_PROT_READ), "protect headers");
+    for (const pe::Section &s : image.sections) {
+        const uint32_t n = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
+        if (n != 0)
+            Check(uc_mem_protect(uc, base + s.virtualAddress, n, Perms(s.characteristics)), "protect");
+    }
+}
+
+std::optional<uint32_t> StdcallArgBytes(const std::string &name)
+{
+    const size_t at = name.rfind('@');
+    if (at == std::string::npos || at + 1 == name.size())
+        return std::nullopt;
+    uint32_t bytes = 0;
+    for (size_t i = at + 1; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return std::nullopt;
+        bytes = bytes * 10 + static_cast<uint32_t>(name[i] - '0');
+    }
+    return bytes;
+}
+
+bool SameModule(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+} // namespace emu

@@ -1,0 +1,57 @@
+// Loading more images next to zerval.sys in the emulated machine: sibling
+// drivers it imports from (kelv.sys, rmx.sys) and a display driver that
+// imports it.  Each image is mapped at its own base away from its preferred
+// one (so its relocations are applied), and imports are bound between images
+// by module and name, functions and data alike.
+#ifndef ZERVAL_EMU_LINKER_H
+#define ZERVAL_EMU_LINKER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pe_image.h"
+
+struct uc_struct;
+
+namespace emu {
+
+// An image loaded next to the module, and the module name others import it
+// by ("kelv.sys", "rmx.sys"; any name for a display driver).
+struct Neighbour {
+    std::string module;
+    pe::Image image;
+};
+
+// Where a loaded image lies in the guest.
+struct LoadedImage {
+    std::string module;
+    const pe::Image *image = nullptr;
+    uint32_t base = 0;
+    uint32_t size = 0;  // mapped bytes
+
+    bool contains(uint32_t address) const { return address >= base && address - base < size; }
+    // The guest address of an export by name, or of the entry point by the
+    // name "DriverEntry"; nothing when the image has no such export.
+    std::optional<uint32_t> exportAddress(const std::string &name) const;
+    // The export whose code starts at an address ("DriverEntry" for the entry).
+    std::optional<std::string> exportAt(uint32_t address) const;
+};
+
+// Maps an image at base: headers and sections writable, relocations applied.
+// Returns the mapped size.  Throws pe::BadImage.
+uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base);
+// Gives each section the protection its flags ask for (after binding).
+void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size);
+
+// The bytes of arguments a stdcall function pops, from its decorated name
+// ("_Attach@16" -> 16); nothing for an undecorated name.
+std::optional<uint32_t> StdcallArgBytes(const std::string &name);
+
+// Module names compare without regard to case, as the loader does.
+bool SameModule(const std::string &a, const std::string &b);
+
+} // namespace emu
+
+#endif

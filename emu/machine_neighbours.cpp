@@ -1,0 +1,158 @@
+// The machine with real images next to the module: loading them, and holding
+// every call between two images to the rules the machine applies to a call
+// from the host into the module - stdcall balance, callee-saved registers -
+// and, for the services driver's hooks, to the records-in-the-caller's-frame
+// rule.
+#include "machine.h"
+
+#include "fpu_simd.h"
+
+#include <unicorn/unicorn.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace emu {
+
+namespace {
+
+constexpr uint32_t kImageSlot = 0x00400000;  // room for one neighbour
+constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
+constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
+
+// Records the module hands to the services driver's hooks, by hook name.
+struct HandedRecord {
+    const char *hook;
+    uint32_t bytes;
+};
+constexpr HandedRecord kHandedRecords[] = {{"!pfnInit", 76}, {"!pfnQueryMode", 16}, {"!pfnSetMode", 16}};
+
+bool EndsWith(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string HexAddress(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%x", v);
+    return buf;
+}
+
+void NeighbourCode(uc_engine *, uint64_t address, uint32_t size, void *user)
+{
+    static_cast<Machine *>(user)->onNeighbourInstruction(static_cast<uint32_t>(address), size);
+}
+
+} // namespace
+
+void Machine::loadNeighbours()
+{
+    if (neighbours_.empty())
+        return;
+    loaded_.push_back(LoadedImage{"zerval.sys", &image_, kLoadBase, (image_.sizeOfImage + 0xFFFu) & ~0xFFFu});
+    uint32_t base = kNeighbourBase;
+    for (const Neighbour &n : neighbours_) {
+        for (const LoadedImage &l : loaded_)
+            if (SameModule(l.module, n.module))
+                throw pe::BadImage("two images named " + n.module);
+        if (n.image.sizeOfImage > kImageSlot)
+            throw pe::BadImage(n.module + ": image larger than " + std::to_string(kImageSlot) + " bytes");
+        try {
+            const uint32_t size = MapImage(uc_, n.image, base);
+            loaded_.push_back(LoadedImage{n.module, &n.image, base, size});
+        } catch (const pe::BadImage &e) {
+            throw pe::BadImage(n.module + ": " + e.what());
+        }
+        base += kImageSlot;
+    }
+    for (size_t i = 1; i < loaded_.size(); ++i) {
+        const LoadedImage &l = loaded_[i];
+        for (const pe::Import &import : l.image->imports) {
+            const uint32_t target = bindImport(l.module, import);
+            write(l.base + import.iatRva, &target, 4);
+        }
+        ProtectImage(uc_, *l.image, l.base, l.size);
+        uc_hook h;
+        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(NeighbourCode), this, l.base,
+                        l.base + l.size - 1) != UC_ERR_OK)
+            throw pe::BadImage("emulator: cannot watch " + l.module);
+        neighbourChecked_.emplace_back(l.size, false);
+    }
+}
+
+void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
+{
+    for (size_t i = 1; i < loaded_.size(); ++i) {
+        const LoadedImage &l = loaded_[i];
+        if (!l.contains(address))
+            continue;
+        crossing(i, address);
+        std::vector<bool> &checked = neighbourChecked_[i - 1];
+        if (!checked[address - l.base]) {
+            checked[address - l.base] = true;
+            uint8_t bytes[16] = {};
+            const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
+            read(address, bytes, n);
+            if (const char *use = FpuOrSimdUse(bytes, n))
+                fail(l.module + ": " + use + " instruction at " + HexAddress(address) +
+                     ": kernel code may not use the floating-point or SIMD registers");
+        }
+        uint32_t esp = 0;
+        uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+        minEsp_ = std::min(minEsp_, esp);
+        return;
+    }
+}
+
+void Machine::crossing(size_t image, uint32_t address)
+{
+    if (image == current_)
+        return;
+    const size_t from = current_;
+    current_ = image;
+    if (from == SIZE_MAX)
+        return;  // the host's call into the first image
+    uint32_t esp = 0;
+    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    try {
+        if (!crossings_.empty() && crossings_.back().returnAddress == address) {
+            const CrossCall c = crossings_.back();
+            crossings_.pop_back();
+            if (esp != c.esp + 4 + c.argBytes)
+                throw Fault(c.name + ": stack unbalanced: the callee popped " +
+                            std::to_string(static_cast<int32_t>(esp - (c.esp + 4))) +
+                            " bytes of arguments, stdcall wants " + std::to_string(c.argBytes));
+            for (int r = 0; r < 4; ++r) {
+                uint32_t v = 0;
+                uc_reg_read(uc_, kSavedRegs[r], &v);
+                if (v != c.saved[r])
+                    throw Fault(c.name + ": " + kSavedNames[r] + " not preserved");
+            }
+            return;
+        }
+        CrossCall c;
+        c.name = describeCall(image, address, c.argBytes);
+        c.esp = esp;
+        c.returnAddress = readU32(esp);
+        for (int r = 0; r < 4; ++r)
+            uc_reg_read(uc_, kSavedRegs[r], &c.saved[r]);
+        if (EndsWith(c.name, "!_Attach@16"))
+            servicesTable_ = arg(2);
+        for (const HandedRecord &h : kHandedRecords)
+            if (EndsWith(c.name, h.hook)) {
+                try {
+                    requireInCallerFrames(arg(0), h.bytes);
+                } catch (const Fault &f) {
+                    throw Fault(c.name + ": " + f.what());
+                }
+            }
+        crossings_.push_back(c);
+        if (from == 0)
+            ++last_.hookCalls;  // a call out of the module, into a real sibling
+    } catch (const std::exception &e) {
+        fail(std::string("between images: ") + e.what());
+    }
+}
+
+} // namespace emu

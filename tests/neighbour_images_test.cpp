@@ -1,0 +1,172 @@
+// zerval.sys with real neighbour images in the emulator: the example services
+// driver (kelv.sys) and TV driver (rmx.sys) built from the SDK, and the
+// example display driver, bound to the module by module and name.  The
+// example services driver answers as its AttachParam says (0 accept all,
+// 1 refuse all, 2 every mode at 60 Hz, 3 init fails, 4 hooks left empty).
+#include <algorithm>
+#include <set>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "image_backend.h"
+
+namespace {
+
+constexpr uint32_t kAcceptAll = 0, kRefuseAll = 1, kRewriteRefresh = 2, kFailInit = 3, kEmptyHooks = 4;
+
+std::vector<emu::Neighbour> Siblings()
+{
+    return {{"kelv.sys", pe::Load(ZERVAL_EXAMPLE_SERVICES)}, {"rmx.sys", pe::Load(ZERVAL_EXAMPLE_TV)}};
+}
+
+std::unique_ptr<ModuleUnderTest> WithSiblings() { return MakeImageModule(DefaultImage(), Siblings()); }
+
+uint8_t Attach(ModuleUnderTest &m, uint32_t behaviour, uint8_t &result)
+{
+    return m.lDllAttach(0, 0, 0, behaviour, &result);
+}
+
+std::string LoadError(std::vector<emu::Neighbour> neighbours)
+{
+    try {
+        MakeImageModule(DefaultImage(), std::move(neighbours));
+    } catch (const pe::BadImage &e) {
+        return e.what();
+    }
+    return "";
+}
+
+// The image with every occurrence of one byte string replaced by another of
+// the same length, read again.
+void Patch(pe::Image &image, const std::string &from, const std::string &to)
+{
+    std::vector<uint8_t> b = image.bytes;
+    for (auto it = std::search(b.begin(), b.end(), from.begin(), from.end()); it != b.end();
+         it = std::search(it + 1, b.end(), from.begin(), from.end()))
+        std::copy(to.begin(), to.end(), it);
+    image = pe::Parse(std::move(b));
+}
+
+TEST(NeighbourImages, AcceptAllPublishesEveryModeUsable)
+{
+    auto m = WithSiblings();
+    uint8_t result = 0xFF;
+    ASSERT_EQ(Attach(*m, kAcceptAll, result), TRUE);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    const auto list = m->published();
+    ASSERT_EQ(list.size(), 916u);
+    EXPECT_EQ(list[3].VisScreenWidth, 640u);
+    EXPECT_EQ(list[3].VisScreenHeight, 480u);
+    EXPECT_EQ(list[3].BitsPerPlane, 8u);
+    EXPECT_EQ(list[3].Frequency, 44u);
+    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Length == 80; }));
+
+    VIDEO_MODE_INFORMATION record = list[3];
+    record.Length = 0;
+    m->vValidateMode(&record, 0);
+    EXPECT_EQ(record.Length, 80u);
+    EXPECT_EQ(m->SetMode(&record, 0), 0u);
+}
+
+TEST(NeighbourImages, AnswersOfTheExampleReachTheDisplayDriver)
+{
+    auto m = WithSiblings();
+    uint8_t result = 0xFF;
+    ASSERT_EQ(Attach(*m, kRefuseAll, result), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+
+    // Every mode answered at 60 Hz: only the probe at 60 Hz matches, once per row.
+    ASSERT_EQ(Attach(*m, kRewriteRefresh, result), TRUE);
+    const auto list = m->published();
+    ASSERT_GT(list.size(), 3u);
+    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 60; }));
+    std::set<std::tuple<uint32_t, uint32_t, uint32_t>> modes;
+    for (auto r = list.begin() + 3; r != list.end(); ++r)
+        EXPECT_TRUE(modes.insert({r->VisScreenWidth, r->VisScreenHeight, r->BitsPerPlane}).second)
+            << "a row published twice";
+
+    // The forwarded services: the services driver handles a request whose
+    // first value is non-zero (the sum), the TV driver the others (0x40 + sum).
+    EXPECT_EQ(m->Orvalen_Function(1), TRUE);
+    EXPECT_EQ(m->Orvalen_Function(0), FALSE);
+    EXPECT_EQ(m->MeltoBiosDll(1, 2, 3), 6);
+    EXPECT_EQ(m->MeltoBiosDll(0, 2, 3), 0x45);
+    EXPECT_EQ(m->GetFreeFramebufferSize(), 0x00400000u);
+    EXPECT_EQ(m->BiosDllSetInitialValue(), 1u);
+}
+
+TEST(NeighbourImages, FailedInitAndEmptyHooksRefuseTheAttach)
+{
+    for (uint32_t behaviour : {kFailInit, kEmptyHooks}) {
+        auto m = WithSiblings();
+        uint8_t result = 0xFF;
+        ASSERT_EQ(Attach(*m, kAcceptAll, result), TRUE);
+        const uint64_t first = m->publishedAddress();
+        result = 0x5A;
+        EXPECT_EQ(Attach(*m, behaviour, result), FALSE) << behaviour;
+        EXPECT_EQ(result, 0x5A) << behaviour;
+        EXPECT_EQ(m->publishedAddress(), first) << behaviour;
+        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u) << behaviour;
+        EXPECT_EQ(m->GetFreeFramebufferSize(), 0u) << behaviour;
+        EXPECT_EQ(m->MeltoBiosDll(1, 2, 3), FALSE) << behaviour;
+    }
+}
+
+TEST(NeighbourImages, TheDisplayDriverRunsTheWholeStack)
+{
+    std::vector<emu::Neighbour> images = Siblings();
+    images.push_back({"example_display.sys", pe::Load(ZERVAL_EXAMPLE_DISPLAY)});
+    auto m = MakeImageModule(DefaultImage(), std::move(images));
+    EXPECT_EQ(MachineOf(*m)->call("example_display.sys", "DriverEntry", {0, 0}), 0u);
+    // It took 200 Hz and 320x200 at 8 bits out of the catalogue before attaching.
+    EXPECT_EQ(m->rate(15), 0u);
+    const auto list = m->published();
+    ASSERT_GT(list.size(), 3u);
+    EXPECT_EQ(list[0].Length, 80u);  // the leading records, filled in by the display driver
+    EXPECT_TRUE(std::none_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 200; }));
+}
+
+TEST(NeighbourImages, AMissingExportFailsTheLoad)
+{
+    std::vector<emu::Neighbour> images = Siblings();
+    Patch(images[0].image, "_Attach@16", "_Attack@16");
+    EXPECT_NE(LoadError(images).find("zerval.sys imports kelv.sys!_Attach@16, which kelv.sys does not export"),
+              std::string::npos);
+    images = Siblings();
+    Patch(images[1].image, "_S_RMX_Control@12", "_S_RMX_Kontrol@12");
+    EXPECT_NE(LoadError(images).find("rmx.sys!_S_RMX_Control@12"), std::string::npos);
+    images = Siblings();
+    images.push_back({"example_display.sys", pe::Load(ZERVAL_EXAMPLE_DISPLAY)});
+    images.push_back({"kelv.sys", pe::Load(ZERVAL_EXAMPLE_SERVICES)});
+    EXPECT_NE(LoadError(images).find("two images named kelv.sys"), std::string::npos);
+}
+
+TEST(NeighbourImages, ACallBetweenImagesIsHeldToStdcall)
+{
+    // kelv.sys's Attach made to pop 12 bytes instead of 16.
+    std::vector<emu::Neighbour> images = Siblings();
+    const pe::Image &kelv = images[0].image;
+    const uint32_t attach = kelv.exported("_Attach@16")->rva;
+    std::vector<uint8_t> code = kelv.read(attach, 256);
+    const uint8_t ret16[] = {0xC2, 0x10, 0x00};
+    const auto at = std::search(code.begin(), code.end(), std::begin(ret16), std::end(ret16));
+    ASSERT_NE(at, code.end());
+    const pe::Section *text = kelv.section(".text");
+    ASSERT_NE(text, nullptr);
+    const uint32_t offset = text->rawOffset + (attach - text->virtualAddress) + static_cast<uint32_t>(at - code.begin());
+    images[0].image.bytes[offset + 1] = 0x0C;
+    auto m = MakeImageModule(DefaultImage(), std::move(images));
+    uint8_t result = 0;
+    try {
+        Attach(*m, kAcceptAll, result);
+        FAIL() << "an unbalanced call between images went unnoticed";
+    } catch (const emu::Fault &f) {
+        EXPECT_NE(std::string(f.what()).find("kelv.sys!_Attach@16: stack unbalanced"), std::string::npos) << f.what();
+    }
+}
+
+} // namespace
