@@ -42,9 +42,9 @@ ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATI
 
 /* Binds the TV driver (AttachRMX) and the services driver (Attach, handed the
    hook table), has the hardware initialised through pfnInit, then builds and
-   publishes the mode list.  Call at PASSIVE_LEVEL: the build allocates paged
-   pool.  ModeParam has no effect; Context, Param and AttachParam are passed
-   on to the sibling drivers.
+   publishes the mode list.  Call below DISPATCH_LEVEL (PASSIVE_LEVEL as a
+   rule): the build allocates paged pool.  ModeParam has no effect; Context,
+   Param and AttachParam are passed on to the sibling drivers.
    TRUE: pfnInit succeeded; the byte at pResult (if not NULL) is cleared and a
    new list is published.  If the list's memory is refused the attach is still
    TRUE, NumModesFromBIOSDLL is 0 and ORVX_NUM_MODES and pModeInfoFromBIOSDLL
@@ -63,7 +63,8 @@ ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
    of each) under Flags and answers a rate whose low 7 bits equal the low byte
    of Frequency; Length 0 otherwise: refused, answered at another rate, a
    Frequency whose low byte is 128 or more, or no attached services driver.
-   A NULL Mode is ignored.  Same IRQL as the services driver's pfnQueryMode. */
+   A NULL Mode is ignored.  The module touches no pageable memory here:
+   callable at any IRQL at which the services driver's pfnQueryMode is. */
 ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
@@ -72,7 +73,8 @@ ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG
    record is only read.
    0: both hooks said TRUE.  87 (ERROR_INVALID_PARAMETER): the query was
    refused (pfnSetMode is then not called), the set failed, either hook is
-   empty, or Mode is NULL.  Same IRQL as the services driver's hooks. */
+   empty, or Mode is NULL.  The module touches no pageable memory here:
+   callable at any IRQL at which the services driver's hooks are. */
 ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each reads its hook when called and answers with a
