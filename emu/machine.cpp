@@ -80,7 +80,6 @@ void ImageHook(uc_engine *, uint64_t address, uint32_t size, void *user)
     static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
 }
 
-
 bool BadAccessHook(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
 {
     return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
@@ -336,9 +335,8 @@ std::string Machine::describeCall(size_t image, uint32_t address, uint32_t &argB
     throw Fault("call into " + l.module + " at " + Hex(address) + ", neither an export nor a hook in the table");
 }
 
-uint32_t Machine::run(uint32_t target, const std::string &label, const std::vector<uint32_t> &args)
+uint32_t Machine::run(uint32_t target, const std::string &exportName, const std::vector<uint32_t> &args)
 {
-    const std::string &exportName = label;
     crossings_.clear();
     current_ = SIZE_MAX;
     uint32_t esp = kStackTop;

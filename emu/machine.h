@@ -99,7 +99,8 @@ private:
     // Loading and binding the neighbours (machine_neighbours.cpp).
     void loadNeighbours();
     uint32_t bindImport(const std::string &importer, const pe::Import &import) const;
-    uint32_t run(uint32_t target, const std::string &label, const std::vector<uint32_t> &args);
+    // Calls the code at target, stdcall, as the entry named exportName.
+    uint32_t run(uint32_t target, const std::string &exportName, const std::vector<uint32_t> &args);
     // A call or a return between two loaded images, seen at the first
     // instruction executed in `image`.
     void crossing(size_t image, uint32_t address);

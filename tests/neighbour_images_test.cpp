@@ -145,28 +145,41 @@ TEST(NeighbourImages, AMissingExportFailsTheLoad)
     EXPECT_NE(LoadError(images).find("two images named kelv.sys"), std::string::npos);
 }
 
-TEST(NeighbourImages, ACallBetweenImagesIsHeldToStdcall)
+// kelv.sys with the first bytes of its Attach replaced by other code.
+std::vector<emu::Neighbour> SiblingsWithAttach(const std::vector<uint8_t> &code)
 {
-    // kelv.sys's Attach made to pop 12 bytes instead of 16.
     std::vector<emu::Neighbour> images = Siblings();
-    const pe::Image &kelv = images[0].image;
+    pe::Image &kelv = images[0].image;
     const uint32_t attach = kelv.exported("_Attach@16")->rva;
-    std::vector<uint8_t> code = kelv.read(attach, 256);
-    const uint8_t ret16[] = {0xC2, 0x10, 0x00};
-    const auto at = std::search(code.begin(), code.end(), std::begin(ret16), std::end(ret16));
-    ASSERT_NE(at, code.end());
     const pe::Section *text = kelv.section(".text");
-    ASSERT_NE(text, nullptr);
-    const uint32_t offset = text->rawOffset + (attach - text->virtualAddress) + static_cast<uint32_t>(at - code.begin());
-    images[0].image.bytes[offset + 1] = 0x0C;
+    EXPECT_NE(text, nullptr);
+    std::copy(code.begin(), code.end(), kelv.bytes.begin() + text->rawOffset + (attach - text->virtualAddress));
+    return images;
+}
+
+std::string AttachFault(std::vector<emu::Neighbour> images)
+{
     auto m = MakeImageModule(DefaultImage(), std::move(images));
     uint8_t result = 0;
     try {
         Attach(*m, kAcceptAll, result);
-        FAIL() << "an unbalanced call between images went unnoticed";
     } catch (const emu::Fault &f) {
-        EXPECT_NE(std::string(f.what()).find("kelv.sys!_Attach@16: stack unbalanced"), std::string::npos) << f.what();
+        return f.what();
     }
+    return "";
+}
+
+TEST(NeighbourImages, ACallBetweenImagesIsHeldToStdcall)
+{
+    // Attach pops 12 bytes instead of 16: ret 12.
+    EXPECT_NE(AttachFault(SiblingsWithAttach({0xC2, 0x0C, 0x00})).find("kelv.sys!_Attach@16: stack unbalanced"),
+              std::string::npos);
+    // Attach returns with EBX changed: mov ebx, 1; ret 16.
+    EXPECT_NE(AttachFault(SiblingsWithAttach({0xBB, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x10, 0x00}))
+                  .find("kelv.sys!_Attach@16: EBX not preserved"),
+              std::string::npos);
+    // Unchanged, the same attach passes.
+    EXPECT_EQ(AttachFault(Siblings()), "");
 }
 
 } // namespace
