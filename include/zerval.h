@@ -62,9 +62,11 @@ ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
    pfnQueryMode accepts the record's depth, resolution and rate (low 16 bits
    of each) under Flags and answers a rate whose low 7 bits equal the low byte
    of Frequency; Length 0 otherwise: refused, answered at another rate, a
-   Frequency whose low byte is 128 or more, or no attached services driver.
-   A NULL Mode is ignored.  The module touches no pageable memory here:
-   callable at any IRQL at which the services driver's pfnQueryMode is. */
+   Frequency whose low byte is 128 or more, or pfnQueryMode empty (no attached
+   services driver, or one that emptied it).  A NULL Mode is ignored.
+   The module touches only the record and the hook table here; a record of
+   the published list lies in paged pool, so call below DISPATCH_LEVEL unless
+   the record lies in non-paged memory. */
 ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
@@ -73,18 +75,23 @@ ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG
    record is only read.
    0: both hooks said TRUE.  87 (ERROR_INVALID_PARAMETER): the query was
    refused (pfnSetMode is then not called), the set failed, either hook is
-   empty, or Mode is NULL.  The module touches no pageable memory here:
-   callable at any IRQL at which the services driver's hooks are. */
+   empty, or Mode is NULL.  The module touches only the record and the hook
+   table here; a record of the published list lies in paged pool, so call
+   below DISPATCH_LEVEL unless the record lies in non-paged memory. */
 ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each reads its hook when called and answers with a
    default when the hook is empty, so they may be called before an attach:
    Orvalen_Function: pfnFunction's result, FALSE when empty.
    MeltoBiosDll: the low byte of pfnPassThrough's result when it is 0 or more;
-     on a negative result the low byte of the TV driver's S_RMX_Control, asked
-     with the same three values; FALSE when pfnPassThrough is empty.
+     on a negative result the low byte of pfnTvControl's (the TV driver's
+     S_RMX_Control, unless the services driver changed the slot), asked with
+     the same three values; FALSE when pfnPassThrough is empty, or when the
+     result is negative and pfnTvControl is empty.
    GetFreeFramebufferSize: pfnGetFreeFramebufferSize's result, 0 when empty.
-   BiosDllSetInitialValue: calls pfnSetInitialValue if filled; always 1. */
+   BiosDllSetInitialValue: calls pfnSetInitialValue if filled; always 1.
+   The module touches only the hook table (non-paged) here: callable at any
+   IRQL at which the hook behind the entry may be called. */
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL Orvalen_Function(ULONG Value);
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL MeltoBiosDll(ULONG A, ULONG B, ULONG C);
 ZERVAL_IMPORT ULONG ZERVAL_CALL GetFreeFramebufferSize(VOID);
