@@ -6,6 +6,9 @@
 // wdm.h defines these two itself; keep intrin.h from defining them first.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#include <ntdef.h>
+#undef FIELD_OFFSET
+#define FIELD_OFFSET(Type, Field) __builtin_offsetof(Type, Field)
 #include <ntddk.h>
 #include <ntddvdeo.h>
 
