@@ -1,9 +1,11 @@
-// zerval-bench: the image's figures under the emulator, checked against the
-// budget and the checked-in baseline.
+// zerval-bench: the figures of both images (GNU and MSVC dialect) under the
+// emulator, side by side, each checked against the budget and the checked-in
+// baseline.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -107,6 +109,51 @@ bool CheckBudget(const bench::Figures &f)
     return ok;
 }
 
+// One measured image: the name of its dialect ("gnu", "msvc"; empty for an
+// image named on the command line) and its figures.
+struct Measured {
+    std::string dialect;
+    std::string path;
+    bench::Figures figures;
+};
+
+// Each entry's figures for every image, the images in columns.
+void PrintSideBySide(const std::vector<Measured> &images)
+{
+    std::printf("%-24s %-32s", "entry", "scenario");
+    for (const char *what : {"instr", "stack B", "calls"})
+        for (const Measured &m : images)
+            std::printf(" %12s", (std::string(what) + " " + m.dialect).c_str());
+    std::printf("\n");
+    const std::vector<bench::EntryRun> &rows = images.front().figures.runs;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::printf("%-24s %-32s", rows[i].entry.c_str(), rows[i].scenario.c_str());
+        for (const Measured &m : images)
+            std::printf(" %12llu", static_cast<unsigned long long>(m.figures.runs[i].instructions));
+        for (const Measured &m : images)
+            std::printf(" %12u", m.figures.runs[i].stackBytes);
+        for (const Measured &m : images)
+            std::printf(" %12u", m.figures.runs[i].callsOut);
+        std::printf("\n");
+    }
+    std::printf("%-57s", "image file bytes");
+    for (const Measured &m : images)
+        std::printf(" %12llu", static_cast<unsigned long long>(m.figures.imageBytes));
+    std::printf("\n");
+}
+
+// Baseline names carry the image's dialect: "gnu:lDllAttach[accept-all].instructions".
+std::vector<bench::Value> Flatten(const std::vector<Measured> &images)
+{
+    std::vector<bench::Value> values;
+    for (const Measured &m : images)
+        for (bench::Value v : bench::Flatten(m.figures)) {
+            v.name = m.dialect + ":" + v.name;
+            values.push_back(v);
+        }
+    return values;
+}
+
 bool CheckBaseline(const std::string &path, const std::vector<bench::Value> &measured)
 {
     const bench::Comparison c = bench::Compare(bench::ReadBaseline(path), measured, kTolerance);
@@ -135,22 +182,36 @@ bool CheckBaseline(const std::string &path, const std::vector<bench::Value> &mea
 
 int main(int argc, char **argv)
 {
-    CLI::App app{"Figures of zerval.sys under the emulator: instructions and stack per entry, pool use, image size, "
-                 "the floor of an attach; checked against the budget and a baseline."};
-    std::string image = ZERVAL_IMAGE_PATH;
+    CLI::App app{"Figures of zerval.sys under the emulator, both images side by side: instructions and stack per "
+                 "entry, pool use, image size, the floor of an attach; checked against the budget and a baseline."};
+    std::string image;
     std::string baseline = ZERVAL_BASELINE_PATH;
     std::string writeTo;
-    app.add_option("--image", image, "driver image to measure");
+    app.add_option("--image", image, "measure this driver image only (no baseline comparison)");
     app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)");
     app.add_option("--write-baseline", writeTo, "write this run's figures as the new baseline");
     CLI11_PARSE(app, argc, argv);
 
     try {
-        const bench::Figures f = bench::Measure(image);
-        std::printf("zerval.sys: %s\n\n", image.c_str());
-        PrintTable(f);
-        bool ok = CheckBudget(f);
-        const std::vector<bench::Value> values = bench::Flatten(f);
+        std::vector<Measured> images;
+        if (image.empty()) {
+            images.push_back({"gnu", ZERVAL_IMAGE_PATH, bench::Measure(ZERVAL_IMAGE_PATH)});
+            images.push_back({"msvc", ZERVAL_IMAGE_MSVC_PATH, bench::Measure(ZERVAL_IMAGE_MSVC_PATH)});
+        } else {
+            images.push_back({"image", image, bench::Measure(image)});
+            baseline.clear();
+        }
+        for (const Measured &m : images)
+            std::printf("zerval.sys (%s): %s\n", m.dialect.c_str(), m.path.c_str());
+        std::printf("\n");
+        PrintSideBySide(images);
+        bool ok = true;
+        for (const Measured &m : images) {
+            std::printf("\n--- %s: %s\n\n", m.dialect.c_str(), m.path.c_str());
+            PrintTable(m.figures);
+            ok = CheckBudget(m.figures) && ok;
+        }
+        const std::vector<bench::Value> values = Flatten(images);
         if (!writeTo.empty()) {
             bench::WriteBaseline(writeTo, values);
             std::printf("\nbaseline written to %s\n", writeTo.c_str());

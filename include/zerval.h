@@ -1,13 +1,16 @@
 /*
  * zerval.h - the interface of zerval.sys as a display (video miniport) driver
- * sees it: the exported functions and the exported data.  Usable from C and C++.
+ * sees it: the exported functions and the exported data.  Usable from C (C89
+ * on) and C++ (C++98 on).
  *
- * A display driver built with mingw-w64 links against libzerval.a (the import
- * library installed next to this header) and includes this file after its DDK
- * headers.
+ * A display driver includes this file after its DDK headers and links against
+ * the import library installed beside it: zerval.lib (cl.exe or clang-cl with
+ * link.exe or lld-link) or libzerval.a (mingw-w64).
  */
 #ifndef ZERVAL_H
 #define ZERVAL_H
+
+#include <stddef.h>
 
 #include "zerval_types.h"
 
@@ -36,21 +39,25 @@ typedef struct ModeTableEntry {
 #define ZERVAL_NO_ERROR 0u
 #define ZERVAL_ERROR_INVALID_PARAMETER 87u
 
-ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, "ModeTableEntry is 30 bytes");
-ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATION is 80 bytes");
+ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, ModeTableEntry_is_30_bytes);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Width) == 20, ModeTableEntry_Width_at_20);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Disabled) == 28, ModeTableEntry_Disabled_at_28);
+ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, VIDEO_MODE_INFORMATION_is_80_bytes);
 
 /* Binds the TV and services drivers, initialises the hardware and publishes
    the mode list.  TRUE when the services driver's init succeeded; then the byte
-   at pResult (if any) is cleared. */
+   at pResult (if any) is cleared.  The mode list is allocated from paged pool,
+   so call it at PASSIVE_LEVEL or APC_LEVEL. */
+_IRQL_requires_max_(APC_LEVEL)
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
                                              ULONG_PTR ModeParam, ULONG_PTR AttachParam,
-                                             UCHAR *pResult);
+                                             _Out_opt_ UCHAR *pResult);
 
 /* Re-checks a mode record: Length becomes 80 (usable) or 0. */
-ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
+ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(_Inout_ VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets a mode: 0, or 87 when the services driver refuses it. */
-ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
+ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(_In_ const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each answers with a default when its hook is empty. */
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL Orvalen_Function(ULONG Value);
