@@ -177,6 +177,16 @@ TEST_P(Image, ExampleDisplayDriverImportsEveryExport)
 INSTANTIATE_TEST_SUITE_P(Dialects, Image, ::testing::ValuesIn(kBuilds),
                          [](const ::testing::TestParamInfo<Build> &info) { return std::string(info.param.name); });
 
+// lld-link reads mingw-w64's import library as well: the example display
+// driver of the MSVC dialect, linked against libzerval.a, imports the same.
+TEST(ImageMsvc, ExampleLinkedAgainstTheGnuImportLibraryImportsEveryExport)
+{
+    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_MSVC_GNULIB_PATH);
+    std::set<std::string> expected = kFunctionExports;
+    expected.insert(kDataExports.begin(), kDataExports.end());
+    EXPECT_EQ(ImportsFrom(example, "zerval.sys"), expected);
+}
+
 // The MSVC dialect's image names its PDB without a directory, for the
 // debugger to find it beside the image; the PDB is there.
 TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
