@@ -36,15 +36,16 @@ protected:
 
     // With no query hook to ask, vValidateMode marks a record unusable and
     // SetMode returns 87, and neither calls anybody.
-    void expectModeServicesRefuseWithoutCalls()
+    static void expectModeServicesRefuseWithoutCalls(ModuleUnderTest &module)
     {
-        const size_t calls = m->log.calls().size();
+        const size_t calls = module.log.calls().size();
         VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
-        m->vValidateMode(&r, 0);
+        module.vValidateMode(&r, 0);
         EXPECT_EQ(r.Length, 0u);
-        EXPECT_EQ(m->SetMode(&r, 0), 87u);
-        EXPECT_EQ(m->log.calls().size(), calls);
+        EXPECT_EQ(module.SetMode(&r, 0), 87u);
+        EXPECT_EQ(module.log.calls().size(), calls);
     }
+    void expectModeServicesRefuseWithoutCalls() { expectModeServicesRefuseWithoutCalls(*m); }
 
     std::unique_ptr<ModuleUnderTest> m;
 };
