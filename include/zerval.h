@@ -1,13 +1,16 @@
 /*
  * zerval.h - the interface of zerval.sys as a display (video miniport) driver
- * sees it: the exported functions and the exported data.  Usable from C and C++.
+ * sees it: the exported functions and the exported data.  Usable from C (C89
+ * on) and C++ (C++98 on).
  *
- * A display driver built with mingw-w64 links against libzerval.a (the import
- * library installed next to this header) and includes this file after its DDK
- * headers.
+ * A display driver includes this file after its DDK headers and links against
+ * the import library installed beside it: zerval.lib (cl.exe or clang-cl with
+ * link.exe or lld-link) or libzerval.a (mingw-w64).
  */
 #ifndef ZERVAL_H
 #define ZERVAL_H
+
+#include <stddef.h>
 
 #include "zerval_types.h"
 
@@ -37,8 +40,10 @@ typedef struct ModeTableEntry {
 #define ZERVAL_NO_ERROR 0u
 #define ZERVAL_ERROR_INVALID_PARAMETER 87u
 
-ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, "ModeTableEntry is 30 bytes");
-ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATION is 80 bytes");
+ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, ModeTableEntry_is_30_bytes);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Width) == 20, ModeTableEntry_Width_at_20);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Disabled) == 28, ModeTableEntry_Disabled_at_28);
+ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, VIDEO_MODE_INFORMATION_is_80_bytes);
 
 /* Binds the TV driver (AttachRMX) and the services driver (Attach, handed the
    hook table), has the hardware initialised through pfnInit, then builds and
@@ -53,9 +58,10 @@ ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATI
    pfnSetMode empty; the hook table is wiped, the byte at pResult is not
    written and the earlier list stays published.
    The module never frees a published array, on a repeated attach either. */
+_IRQL_requires_max_(APC_LEVEL)
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
                                              ULONG_PTR ModeParam, ULONG_PTR AttachParam,
-                                             UCHAR *pResult);
+                                             _Out_opt_ UCHAR *pResult);
 
 /* Asks the services driver again whether a mode record is usable and writes
    the answer into its Length; no other field changes.  Length 80 when
@@ -67,7 +73,7 @@ ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
    The module touches only the record and the hook table here; a record of
    the published list lies in paged pool, so call below DISPATCH_LEVEL unless
    the record lies in non-paged memory. */
-ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
+ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(_Inout_ VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
    record's DriverSpecificAttributeFlags, with 0x80000000 added when Frequency
@@ -78,7 +84,7 @@ ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG
    empty, or Mode is NULL.  The module touches only the record and the hook
    table here; a record of the published list lies in paged pool, so call
    below DISPATCH_LEVEL unless the record lies in non-paged memory. */
-ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
+ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(_In_ const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each reads its hook when called and answers with a
    default when the hook is empty, so they may be called before an attach:

@@ -1,5 +1,5 @@
 // The emulated kernel itself: what it refuses to load, and the checks it makes
-// on every call into the image.
+// on every call into the image; with the image of either dialect.
 #include <algorithm>
 #include <functional>
 
@@ -21,26 +21,32 @@ std::string LoadError(const pe::Image &image)
     return "";
 }
 
-TEST(Emulator, RefusesWhatIsNotAnI386NativeDriver)
+class EmulatorOnImage : public ::testing::TestWithParam<ImageDialect> {
+protected:
+    const pe::Image &Built() { return BuiltImage(GetParam()); }
+};
+
+TEST_P(EmulatorOnImage, RefusesWhatIsNotAnI386NativeDriver)
 {
-    pe::Image image = DefaultImage();
+    pe::Image image = Built();
     image.machine = 0x8664;
     EXPECT_NE(LoadError(image).find("not an i386 image"), std::string::npos);
-    image = DefaultImage();
+    image = Built();
     image.subsystem = 2;
     EXPECT_NE(LoadError(image).find("not a native driver"), std::string::npos);
 }
 
-TEST(Emulator, RefusesUnknownImports)
+TEST_P(EmulatorOnImage, RefusesUnknownImports)
 {
-    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_PATH);
+    const pe::Image example =
+        pe::Load(GetParam() == ImageDialect::Gnu ? ZERVAL_EXAMPLE_PATH : ZERVAL_EXAMPLE_MSVC_PATH);
     EXPECT_NE(LoadError(example).find("zerval.sys!"), std::string::npos);
 }
 
-TEST(Emulator, RunsTheImageAwayFromItsPreferredBase)
+TEST_P(EmulatorOnImage, RunsTheImageAwayFromItsPreferredBase)
 {
-    auto m = MakeImageModule(DefaultImage());
-    ASSERT_NE(DefaultImage().imageBase, emu::Machine::kLoadBase);
+    auto m = MakeImageModule(Built());
+    ASSERT_NE(Built().imageBase, emu::Machine::kLoadBase);
     ASSERT_EQ(m->attach(), TRUE);
     // The published array lives in the special pool, and the catalogue was
     // reached through relocated addresses.
@@ -48,9 +54,9 @@ TEST(Emulator, RunsTheImageAwayFromItsPreferredBase)
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
 }
 
-TEST(Emulator, CountsWorkAndStackPerCall)
+TEST_P(EmulatorOnImage, CountsWorkAndStackPerCall)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     ASSERT_EQ(m->attach(), TRUE);
     const emu::CallStats stats = MachineOf(*m)->lastCall();
     EXPECT_GT(stats.instructions, 1826u);      // at least one instruction per probe
@@ -60,9 +66,9 @@ TEST(Emulator, CountsWorkAndStackPerCall)
     EXPECT_EQ(m->log.calls().size(), stats.hookCalls);
 }
 
-TEST(Emulator, DataOutsideTheExportsIsRefused)
+TEST_P(EmulatorOnImage, DataOutsideTheExportsIsRefused)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     uint32_t v = 0;
     EXPECT_THROW(m->readData("modeTableSize", 4, &v, 4), std::out_of_range);
     EXPECT_THROW(m->readData("BIOS_Attach", 0, &v, 4), std::out_of_range);
@@ -72,9 +78,9 @@ TEST(Emulator, DataOutsideTheExportsIsRefused)
 // never make is a fault, an access past a block's end or after its free
 // faults at once, a write below its start is found when it is freed, and a
 // second free or a free of anything else is a fault.
-TEST(Emulator, SpecialPoolCatchesWhatTheVerifierWould)
+TEST_P(EmulatorOnImage, SpecialPoolCatchesWhatTheVerifierWould)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     emu::Machine &machine = *MachineOf(*m);
     constexpr uint32_t kBdll = 0x6C6C6442;
 
@@ -287,5 +293,8 @@ TEST(FpuSimd, TellsRegisterFilesApart)
         EXPECT_EQ(std::string(use), kind);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Dialects, EmulatorOnImage, ::testing::ValuesIn(kImageDialects),
+                         [](const ::testing::TestParamInfo<ImageDialect> &info) { return DialectName(info.param); });
 
 } // namespace
