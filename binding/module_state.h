@@ -3,11 +3,9 @@
 #ifndef ZERVAL_MODULE_STATE_H
 #define ZERVAL_MODULE_STATE_H
 
+#include "compiler.h"
 #include "platform.h"
 #include "zerval.h"
-
-// Keeps a helper in a frame of its own, for the stack depth of its caller.
-#define ZERVAL_NOINLINE __attribute__((noinline))
 
 extern "C" {
 // The image's entry point; returns success and does nothing else.

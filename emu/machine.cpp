@@ -111,8 +111,16 @@ public:
         v.tvControlIsRmx = slots[8] == m_.stubByName_.at("_S_RMX_Control@12");
         return v;
     }
-    void fill(sim::Hook hook, sim::Entry entry) override { put(hook, m_.hookAddress(hook, entry)); }
-    void clear(sim::Hook hook) override { put(hook, 0); }
+    void fill(sim::Hook hook, sim::Entry entry) override
+    {
+        put(hook, m_.hookAddress(hook, entry));
+        m_.log_.slotChanged(hook, true, entry);
+    }
+    void clear(sim::Hook hook) override
+    {
+        put(hook, 0);
+        m_.log_.slotChanged(hook, false);
+    }
 
 private:
     void put(sim::Hook hook, uint32_t value) { m_.write(address_ + 4 + 4 * static_cast<uint32_t>(hook), &value, 4); }
@@ -215,7 +223,7 @@ uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry
     const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
                              static_cast<uint8_t>(argBytes >> 8)};
     write(address, code, argBytes ? 3 : 1);
-    stubs_[address] = Stub{name, via};
+    stubs_[address] = Stub{name, argBytes, via};
     (via == sim::Entry::Original ? stubByName_ : replacementByName_)[name] = address;
     return address;
 }
@@ -386,17 +394,19 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
 }
 
 // A record or buffer handed to a hook lies in the frames of the module code
-// now running: above the hook's return address and below the entry's.  Pool
-// memory may be paged out when a services driver touches it at raised IRQL;
-// the stack of the running thread is resident.
-void Machine::requireInCallerFrames(uint32_t address, uint32_t size) const
+// now running: above the hook's return address and its own arguments, and
+// below the entry's return address.  Pool memory may be paged out when a
+// services driver touches it at raised IRQL; the stack of the running thread
+// is resident.
+void Machine::requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const
 {
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    const uint64_t low = uint64_t{esp} + 4 + argBytes;
     const uint64_t end = uint64_t{address} + size;
-    if (address < esp + 4 || end > entryEsp_)
+    if (address < low || end > entryEsp_)
         throw Fault("handed a " + std::to_string(size) + "-byte record at " + Hex(address) +
-                    ", outside the caller's stack frame (" + Hex(esp + 4) + " to " + Hex(entryEsp_) + ")");
+                    ", outside the caller's stack frame (" + Hex(low) + " to " + Hex(entryEsp_) + ")");
 }
 
 void Machine::onImageInstruction(uint32_t address, uint32_t size)
@@ -406,7 +416,6 @@ void Machine::onImageInstruction(uint32_t address, uint32_t size)
     ++last_.instructions;
     const uint32_t offset = address - kLoadBase;
     if (offset < checked_.size() && !checked_[offset]) {
-        checked_[offset] = true;
         uint8_t bytes[16] = {};
         const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
         read(address, bytes, n);
@@ -415,6 +424,7 @@ void Machine::onImageInstruction(uint32_t address, uint32_t size)
                  ": kernel code may not use the floating-point or SIMD registers");
             return;
         }
+        checked_[offset] = true;  // only instructions that passed are not looked at again
     }
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
@@ -528,12 +538,12 @@ void Machine::dispatch(const Stub &stub)
         eax = adapter_.tvControl(arg(0), arg(1), arg(2));
     } else if (name == "pfnInit") {
         sim::InitBuffer buffer;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()));
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()), stub.argBytes);
         read(arg(0), buffer.data(), buffer.size());
         eax = adapter_.init(buffer, via);
     } else if (name == "pfnQueryMode") {
         sim::RawQuery raw;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()));
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
         read(arg(0), raw.data(), raw.size());
         sim::Query q = sim::FromRaw(raw);
         eax = adapter_.queryMode(q, arg(1), &raw, via);
@@ -541,7 +551,7 @@ void Machine::dispatch(const Stub &stub)
         write(arg(0), raw.data(), raw.size());
     } else if (name == "pfnSetMode") {
         sim::RawQuery raw;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()));
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
         read(arg(0), raw.data(), raw.size());
         eax = adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2), via);
     } else if (name == "pfnPassThrough") {

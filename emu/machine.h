@@ -85,14 +85,15 @@ public:
 
 private:
     struct Stub {
-        std::string name;  // import or hook name
-        sim::Entry via;    // for hooks: the original function or the replacement
+        std::string name;   // import or hook name
+        uint32_t argBytes;  // what the callee pops
+        sim::Entry via;     // for hooks: the original function or the replacement
     };
     uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via = sim::Entry::Original);
     uint32_t arg(int index) const;
     void dispatch(const Stub &stub);
     void fail(const std::string &what);
-    void requireInCallerFrames(uint32_t address, uint32_t size) const;
+    void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const;
 
     class GuestTable;
 

@@ -65,9 +65,18 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
 
     const std::vector<sim::CallRecord> &log = m.log.calls();
     std::vector<sim::CallRecord> queries;
-    for (size_t i = scene.logStart; i < log.size(); ++i)
-        if (log[i].callee == sim::Callee::QueryMode)
-            queries.push_back(log[i]);
+    for (size_t i = scene.logStart; i < log.size(); ++i) {
+        if (log[i].callee != sim::Callee::QueryMode)
+            continue;
+        // Each probe reads pfnQueryMode from the table when it is made.
+        if (const sim::SlotChange *slot = m.log.slotBefore(sim::Hook::QueryMode, i)) {
+            if (!slot->filled)
+                fail("probe " + std::to_string(queries.size()) + " called pfnQueryMode through an emptied slot");
+            else if (slot->entry != log[i].via)
+                fail("probe " + std::to_string(queries.size()) + " did not call the pfnQueryMode in the table");
+        }
+        queries.push_back(log[i]);
+    }
     const std::vector<sim::Allocation> &pool = m.pool.allocations();
     const std::vector<sim::Allocation> made(pool.begin() + static_cast<std::ptrdiff_t>(scene.allocationStart),
                                             pool.end());
@@ -126,9 +135,12 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
                     const uint16_t rate = static_cast<uint16_t>(scene.rates[f]);
                     if (OnlyAt60(row) && rate != 60)
                         continue;
-                    const sim::Query first{row.BitsPerPixel, row.Width, row.Height, rate, 0, kFlagsEnumerate};
+                    sim::Query first{row.BitsPerPixel, row.Width, row.Height, rate, 0, kFlagsEnumerate};
                     if (q >= queries.size() && queryHookEmpty)
                         continue;  // refused
+                    // Attributes is not set before the first probe: whatever it holds.
+                    if (q < queries.size())
+                        first.attributes = queries[q].in.attributes;
                     if (q >= queries.size() || !(queries[q].in == first)) {
                         fail("probe " + std::to_string(q) + ": want " + Describe(first) + ", got " +
                              (q < queries.size() ? Describe(queries[q].in) : std::string("none")));

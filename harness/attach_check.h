@@ -42,7 +42,8 @@ struct PublishedArrays {
 // - the probes run in table then rate order over the rows not skipped or
 //   disabled, each first probe followed by a second exactly when it was
 //   answered TRUE at the requested rate, carrying the first answer's
-//   Attributes; when pfnQueryMode is found empty after the build, the probes
+//   Attributes; each probe calls the pfnQueryMode the table held at that
+//   moment, never an emptied slot; when pfnQueryMode is found empty after the build, the probes
 //   may stop early, and every probe after the last one made counts as
 //   refused;
 // - ORVX_NUM_MODES = NumModesFromBIOSDLL + 3, and every published record is

@@ -70,18 +70,49 @@ public:
             hostsim::Release();
     }
 
-    uint32_t DriverEntry() override { return static_cast<uint32_t>(::DriverEntry(nullptr, nullptr)); }
+    // Each entry is called from this frame: records the module hands to a
+    // hook must lie below it.
+    uint32_t DriverEntry() override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return static_cast<uint32_t>(::DriverEntry(nullptr, nullptr));
+    }
     uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
                        uint8_t *resultByte) override
     {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
         return ::lDllAttach(context, param, modeParam, attachParam, resultByte);
     }
-    void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) override { ::vValidateMode(mode, flags); }
-    uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) override { return ::SetMode(mode, option); }
-    uint8_t Orvalen_Function(uint32_t value) override { return ::Orvalen_Function(value); }
-    uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override { return ::MeltoBiosDll(a, b, c); }
-    uint32_t GetFreeFramebufferSize() override { return ::GetFreeFramebufferSize(); }
-    uint32_t BiosDllSetInitialValue() override { return ::BiosDllSetInitialValue(); }
+    void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        ::vValidateMode(mode, flags);
+    }
+    uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return ::SetMode(mode, option);
+    }
+    uint8_t Orvalen_Function(uint32_t value) override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return ::Orvalen_Function(value);
+    }
+    uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return ::MeltoBiosDll(a, b, c);
+    }
+    uint32_t GetFreeFramebufferSize() override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return ::GetFreeFramebufferSize();
+    }
+    uint32_t BiosDllSetInitialValue() override
+    {
+        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+        return ::BiosDllSetInitialValue();
+    }
 
     void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) override
     {

@@ -105,13 +105,26 @@ private:
 
 } // namespace
 
-const pe::Image &DefaultImage()
+const pe::Image &BuiltImage(ImageDialect dialect)
 {
-    static const pe::Image image = pe::Load(ZERVAL_IMAGE_PATH);
-    return image;
+    static const pe::Image gnu = pe::Load(BuiltImagePath(ImageDialect::Gnu));
+    static const pe::Image msvc = pe::Load(BuiltImagePath(ImageDialect::Msvc));
+    return dialect == ImageDialect::Gnu ? gnu : msvc;
 }
 
-std::unique_ptr<ModuleUnderTest> MakeImageModule() { return std::make_unique<ImageModule>(DefaultImage()); }
+std::string BuiltImagePath(ImageDialect dialect)
+{
+    return dialect == ImageDialect::Gnu ? ZERVAL_IMAGE_PATH : ZERVAL_IMAGE_MSVC_PATH;
+}
+
+std::string DialectName(ImageDialect dialect) { return dialect == ImageDialect::Gnu ? "gnu" : "msvc"; }
+
+const pe::Image &DefaultImage() { return BuiltImage(ImageDialect::Gnu); }
+
+std::unique_ptr<ModuleUnderTest> MakeImageModule(ImageDialect dialect)
+{
+    return std::make_unique<ImageModule>(BuiltImage(dialect));
+}
 
 std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image)
 {

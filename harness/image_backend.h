@@ -4,13 +4,22 @@
 #define ZERVAL_HARNESS_IMAGE_BACKEND_H
 
 #include <memory>
+#include <string>
 
 #include "machine.h"
 #include "module_under_test.h"
 #include "pe_image.h"
 
-// The image the build made.
+// The build makes the image twice from the same sources, in the GNU dialect
+// (mingw-w64 gcc, ld) and in the MSVC dialect (clang-cl, lld-link).
+enum class ImageDialect { Gnu, Msvc };
+constexpr ImageDialect kImageDialects[] = {ImageDialect::Gnu, ImageDialect::Msvc};
+std::string DialectName(ImageDialect dialect);  // "gnu", "msvc"
+std::string BuiltImagePath(ImageDialect dialect);
+const pe::Image &BuiltImage(ImageDialect dialect);
+// The GNU one.
 const pe::Image &DefaultImage();
+std::unique_ptr<ModuleUnderTest> MakeImageModule(ImageDialect dialect);
 std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image);
 // The same with real images next to it (sibling drivers, a display driver);
 // what they do is theirs, the simulated adapter answers only where no image

@@ -82,7 +82,9 @@ public:
     void setRate(uint32_t i, uint32_t v) { writeData("frequencytable", i * 4, &v, 4); }
 };
 
-enum class Backend { Host, Image };
+// The host build; the image built with mingw-w64 (GNU dialect) and the image
+// built with clang-cl (MSVC dialect), each under the emulator.
+enum class Backend { Host, Image, ImageMsvc };
 std::string BackendName(Backend backend);
 // Each call gives a module in its load-time state.
 std::unique_ptr<ModuleUnderTest> MakeModule(Backend backend);

@@ -1,13 +1,16 @@
 /*
  * zerval.h - the interface of zerval.sys as a display (video miniport) driver
- * sees it: the exported functions and the exported data.  Usable from C and C++.
+ * sees it: the exported functions and the exported data.  Usable from C (C89
+ * on) and C++ (C++98 on).
  *
- * A display driver built with mingw-w64 links against libzerval.a (the import
- * library installed next to this header) and includes this file after its DDK
- * headers.
+ * A display driver includes this file after its DDK headers and links against
+ * the import library installed beside it: zerval.lib (cl.exe or clang-cl with
+ * link.exe or lld-link) or libzerval.a (mingw-w64).
  */
 #ifndef ZERVAL_H
 #define ZERVAL_H
+
+#include <stddef.h>
 
 #include "zerval_types.h"
 
@@ -37,8 +40,10 @@ typedef struct ModeTableEntry {
 #define ZERVAL_NO_ERROR 0u
 #define ZERVAL_ERROR_INVALID_PARAMETER 87u
 
-ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, "ModeTableEntry is 30 bytes");
-ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATION is 80 bytes");
+ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, ModeTableEntry_is_30_bytes);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Width) == 20, ModeTableEntry_Width_at_20);
+ZERVAL_STATIC_ASSERT(offsetof(ModeTableEntry, Disabled) == 28, ModeTableEntry_Disabled_at_28);
+ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, VIDEO_MODE_INFORMATION_is_80_bytes);
 
 /* Binds the TV driver (AttachRMX) and the services driver (Attach, handed the
    hook table), has the hardware initialised through pfnInit, then builds and
@@ -53,19 +58,22 @@ ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATI
    pfnSetMode empty; the hook table is wiped, the byte at pResult is not
    written and the earlier list stays published.
    The module never frees a published array, on a repeated attach either. */
+_IRQL_requires_max_(APC_LEVEL)
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
                                              ULONG_PTR ModeParam, ULONG_PTR AttachParam,
-                                             UCHAR *pResult);
+                                             _Out_opt_ UCHAR *pResult);
 
 /* Asks the services driver again whether a mode record is usable and writes
    the answer into its Length; no other field changes.  Length 80 when
    pfnQueryMode accepts the record's depth, resolution and rate (low 16 bits
    of each) under Flags and answers a rate whose low 7 bits equal the low byte
    of Frequency; Length 0 otherwise: refused, answered at another rate, a
-   Frequency whose low byte is 128 or more, or no attached services driver.
-   A NULL Mode is ignored.  The module touches no pageable memory here:
-   callable at any IRQL at which the services driver's pfnQueryMode is. */
-ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
+   Frequency whose low byte is 128 or more, or pfnQueryMode empty (no attached
+   services driver, or one that emptied it).  A NULL Mode is ignored.
+   The module touches only the record and the hook table here; a record of
+   the published list lies in paged pool, so call below DISPATCH_LEVEL unless
+   the record lies in non-paged memory. */
+ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(_Inout_ VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
    record's DriverSpecificAttributeFlags, with 0x80000000 added when Frequency
@@ -73,18 +81,23 @@ ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG
    record is only read.
    0: both hooks said TRUE.  87 (ERROR_INVALID_PARAMETER): the query was
    refused (pfnSetMode is then not called), the set failed, either hook is
-   empty, or Mode is NULL.  The module touches no pageable memory here:
-   callable at any IRQL at which the services driver's hooks are. */
-ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
+   empty, or Mode is NULL.  The module touches only the record and the hook
+   table here; a record of the published list lies in paged pool, so call
+   below DISPATCH_LEVEL unless the record lies in non-paged memory. */
+ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(_In_ const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each reads its hook when called and answers with a
    default when the hook is empty, so they may be called before an attach:
    Orvalen_Function: pfnFunction's result, FALSE when empty.
    MeltoBiosDll: the low byte of pfnPassThrough's result when it is 0 or more;
-     on a negative result the low byte of the TV driver's S_RMX_Control, asked
-     with the same three values; FALSE when pfnPassThrough is empty.
+     on a negative result the low byte of pfnTvControl's (the TV driver's
+     S_RMX_Control, unless the services driver changed the slot), asked with
+     the same three values; FALSE when pfnPassThrough is empty, or when the
+     result is negative and pfnTvControl is empty.
    GetFreeFramebufferSize: pfnGetFreeFramebufferSize's result, 0 when empty.
-   BiosDllSetInitialValue: calls pfnSetInitialValue if filled; always 1. */
+   BiosDllSetInitialValue: calls pfnSetInitialValue if filled; always 1.
+   The module touches only the hook table (non-paged) here: callable at any
+   IRQL at which the hook behind the entry may be called. */
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL Orvalen_Function(ULONG Value);
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL MeltoBiosDll(ULONG A, ULONG B, ULONG C);
 ZERVAL_IMPORT ULONG ZERVAL_CALL GetFreeFramebufferSize(VOID);

@@ -30,12 +30,33 @@
 #define ZERVAL_IMPORT
 #endif
 
-#ifdef __cplusplus
-#define ZERVAL_EXTERN_C extern "C"
-#define ZERVAL_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+/* A layout check that every driver compiler accepts, C89 and C++98
+   included: an array type whose size is -1 when the condition fails.  `name`
+   is an identifier that says what is checked and appears in the compiler's
+   message; each name is used once. */
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#define ZERVAL_STATIC_ASSERT(cond, name) static_assert(cond, #name)
 #else
-#define ZERVAL_EXTERN_C extern
-#define ZERVAL_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#define ZERVAL_STATIC_ASSERT(cond, name) typedef char zerval_layout_##name[(cond) ? 1 : -1]
+#endif
+
+/* Annotations for the driver kit's code analysis: the buffers each entry
+   reads and writes, and the IRQL it needs.  Where the kit (or the host)
+   lacks them they compile to nothing. */
+#ifndef _In_
+#define _In_
+#endif
+#ifndef _Inout_
+#define _Inout_
+#endif
+#ifndef _Out_opt_
+#define _Out_opt_
+#endif
+#ifndef _Out_writes_bytes_
+#define _Out_writes_bytes_(size)
+#endif
+#ifndef _IRQL_requires_max_
+#define _IRQL_requires_max_(irql)
 #endif
 
 #endif /* ZERVAL_TYPES_H */

@@ -2,7 +2,7 @@
 // mode catalogue, in exactly this order.  The display driver may rewrite the
 // catalogue before an attach; each attach reads it as it then stands.
 #include "module_state.h"
-#include "biosdll_section.h"
+#include "compiler.h"
 
 extern "C" {
 

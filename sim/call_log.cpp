@@ -33,6 +33,15 @@ const char *CalleeName(Callee callee)
     return "?";
 }
 
+const SlotChange *CallLog::slotBefore(Hook hook, size_t index) const
+{
+    const SlotChange *last = nullptr;
+    for (const SlotChange &c : slotChanges_)
+        if (c.hook == hook && c.before <= index)
+            last = &c;
+    return last;
+}
+
 std::vector<CallRecord> CallLog::of(Callee callee) const
 {
     std::vector<CallRecord> out;

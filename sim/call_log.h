@@ -37,6 +37,15 @@ struct TableView {
     bool has(Hook hook) const { return (filled >> static_cast<int>(hook)) & 1u; }
 };
 
+// A hook slot the services driver filled or emptied, between two calls: it
+// happened before the call at index `before` of the log.
+struct SlotChange {
+    size_t before = 0;
+    Hook hook{};
+    bool filled = false;
+    Entry entry = Entry::Original;  // when filled: which of the hook's functions
+};
+
 struct CallRecord {
     Callee callee{};
     std::array<uint64_t, 4> args{};
@@ -52,7 +61,19 @@ struct CallRecord {
 class CallLog {
 public:
     void add(const CallRecord &record) { calls_.push_back(record); }
-    void clear() { calls_.clear(); }
+    void clear()
+    {
+        calls_.clear();
+        slotChanges_.clear();
+    }
+    void slotChanged(Hook hook, bool filled, Entry entry = Entry::Original)
+    {
+        slotChanges_.push_back(SlotChange{calls_.size(), hook, filled, entry});
+    }
+    const std::vector<SlotChange> &slotChanges() const { return slotChanges_; }
+    // The slot as the call at `index` found it: the last change before it, or
+    // none when the log saw no change of that slot.
+    const SlotChange *slotBefore(Hook hook, size_t index) const;
     // A call that broke the contract in a way the backend could see but not
     // stop (the emulator stops the image instead): kept until read.
     void breach(std::string what) { breaches_.push_back(std::move(what)); }
@@ -65,6 +86,7 @@ public:
 
 private:
     std::vector<CallRecord> calls_;
+    std::vector<SlotChange> slotChanges_;
     std::vector<std::string> breaches_;
 };
 

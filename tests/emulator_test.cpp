@@ -1,6 +1,7 @@
 // The emulated kernel itself: what it refuses to load, and the checks it makes
-// on every call into the image.
+// on every call into the image; with the image of either dialect.
 #include <algorithm>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -20,26 +21,32 @@ std::string LoadError(const pe::Image &image)
     return "";
 }
 
-TEST(Emulator, RefusesWhatIsNotAnI386NativeDriver)
+class EmulatorOnImage : public ::testing::TestWithParam<ImageDialect> {
+protected:
+    const pe::Image &Built() { return BuiltImage(GetParam()); }
+};
+
+TEST_P(EmulatorOnImage, RefusesWhatIsNotAnI386NativeDriver)
 {
-    pe::Image image = DefaultImage();
+    pe::Image image = Built();
     image.machine = 0x8664;
     EXPECT_NE(LoadError(image).find("not an i386 image"), std::string::npos);
-    image = DefaultImage();
+    image = Built();
     image.subsystem = 2;
     EXPECT_NE(LoadError(image).find("not a native driver"), std::string::npos);
 }
 
-TEST(Emulator, RefusesUnknownImports)
+TEST_P(EmulatorOnImage, RefusesUnknownImports)
 {
-    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_PATH);
+    const pe::Image example =
+        pe::Load(GetParam() == ImageDialect::Gnu ? ZERVAL_EXAMPLE_PATH : ZERVAL_EXAMPLE_MSVC_PATH);
     EXPECT_NE(LoadError(example).find("zerval.sys!"), std::string::npos);
 }
 
-TEST(Emulator, RunsTheImageAwayFromItsPreferredBase)
+TEST_P(EmulatorOnImage, RunsTheImageAwayFromItsPreferredBase)
 {
-    auto m = MakeImageModule(DefaultImage());
-    ASSERT_NE(DefaultImage().imageBase, emu::Machine::kLoadBase);
+    auto m = MakeImageModule(Built());
+    ASSERT_NE(Built().imageBase, emu::Machine::kLoadBase);
     ASSERT_EQ(m->attach(), TRUE);
     // The published array lives in the special pool, and the catalogue was
     // reached through relocated addresses.
@@ -47,9 +54,9 @@ TEST(Emulator, RunsTheImageAwayFromItsPreferredBase)
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
 }
 
-TEST(Emulator, CountsWorkAndStackPerCall)
+TEST_P(EmulatorOnImage, CountsWorkAndStackPerCall)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     ASSERT_EQ(m->attach(), TRUE);
     const emu::CallStats stats = MachineOf(*m)->lastCall();
     EXPECT_GT(stats.instructions, 1826u);      // at least one instruction per probe
@@ -59,9 +66,9 @@ TEST(Emulator, CountsWorkAndStackPerCall)
     EXPECT_EQ(m->log.calls().size(), stats.hookCalls);
 }
 
-TEST(Emulator, DataOutsideTheExportsIsRefused)
+TEST_P(EmulatorOnImage, DataOutsideTheExportsIsRefused)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     uint32_t v = 0;
     EXPECT_THROW(m->readData("modeTableSize", 4, &v, 4), std::out_of_range);
     EXPECT_THROW(m->readData("BIOS_Attach", 0, &v, 4), std::out_of_range);
@@ -71,9 +78,9 @@ TEST(Emulator, DataOutsideTheExportsIsRefused)
 // never make is a fault, an access past a block's end or after its free
 // faults at once, a write below its start is found when it is freed, and a
 // second free or a free of anything else is a fault.
-TEST(Emulator, SpecialPoolCatchesWhatTheVerifierWould)
+TEST_P(EmulatorOnImage, SpecialPoolCatchesWhatTheVerifierWould)
 {
-    auto m = MakeImageModule(DefaultImage());
+    auto m = MakeImageModule(Built());
     emu::Machine &machine = *MachineOf(*m);
     constexpr uint32_t kBdll = 0x6C6C6442;
 
@@ -131,29 +138,69 @@ std::vector<uint8_t> Le32(uint32_t v)
             static_cast<uint8_t>(v >> 24)};
 }
 
-// A record handed to a hook must lie in the caller's stack frame, as a
-// verifier checking IRQL rules demands: pool or static memory may be paged
-// out when the services driver touches it.
-TEST(Emulator, ARecordOutsideTheCallersFrameIsAFault)
+// Code for an export taking one argument that hands pfnQueryMode a record
+// at an address computed by `address` (bytes leaving it in EAX), then
+// returns: push 0; <address>; push eax; mov ecx, hook; call ecx; ret 4.
+std::vector<uint8_t> HandRecordTo(uint32_t hook, const std::vector<uint8_t> &address)
 {
-    auto m = MakeImageModule(DefaultImage());
-    ASSERT_EQ(m->attach(), TRUE);
-    const uint32_t hook = MachineOf(*m)->hookAddress(sim::Hook::QueryMode);
-    const uint32_t record = emu::Machine::kCallerData + 0x200;
-    // push 0; push record; mov eax, hook; call eax; ret 4
-    std::vector<uint8_t> code = {0x6A, 0x00, 0x68};
-    for (uint8_t b : Le32(record))
-        code.push_back(b);
-    code.push_back(0xB8);
+    std::vector<uint8_t> code = {0x6A, 0x00};
+    code.insert(code.end(), address.begin(), address.end());
+    code.push_back(0x50);
+    code.push_back(0xB9);
     for (uint8_t b : Le32(hook))
         code.push_back(b);
-    for (uint8_t b : {0xFF, 0xD0, 0xC2, 0x04, 0x00})
+    for (uint8_t b : {0xFF, 0xD1, 0xC2, 0x04, 0x00})
         code.push_back(b);
-    const std::string fault = FaultOfPatchedExport(*m, "_Orvalen_Function@4", code, {0});
-    EXPECT_NE(fault.find("_Orvalen_Function@4"), std::string::npos) << fault;
-    EXPECT_NE(fault.find("pfnQueryMode"), std::string::npos) << fault;
-    EXPECT_NE(fault.find("0x600200"), std::string::npos) << fault;
-    EXPECT_NE(fault.find("outside the caller's stack frame"), std::string::npos) << fault;
+    return code;
+}
+
+std::vector<uint8_t> MovEax(uint32_t v)
+{
+    std::vector<uint8_t> code = {0xB8};
+    for (uint8_t b : Le32(v))
+        code.push_back(b);
+    return code;
+}
+
+// A record handed to a hook must lie in the caller's stack frame, as a
+// verifier checking IRQL rules demands: pool or static memory may be paged
+// out when the services driver touches it.  Neither may it be the hook's own
+// arguments or the entry's (the display driver's frame).
+TEST(Emulator, ARecordOutsideTheCallersFrameIsAFault)
+{
+    const std::vector<std::pair<std::string, std::function<std::vector<uint8_t>(emu::Machine &)>>> outside = {
+        {"the display driver's data", [](emu::Machine &) { return MovEax(emu::Machine::kCallerData + 0x200); }},
+        {"a pool block", [](emu::Machine &mc) { return MovEax(mc.allocate(1, 16, 0x6C6C6442)); }},
+        // lea eax, [esp + 8]: the entry's own argument, above its return address
+        {"the entry's argument", [](emu::Machine &) { return std::vector<uint8_t>{0x8D, 0x44, 0x24, 0x08}; }},
+        // lea eax, [esp - 16]: below the hook's return address
+        {"below the stack pointer", [](emu::Machine &) { return std::vector<uint8_t>{0x8D, 0x44, 0x24, 0xF0}; }},
+        // mov eax, esp: the hook's own second argument and what follows
+        {"the hook's arguments", [](emu::Machine &) { return std::vector<uint8_t>{0x89, 0xE0}; }},
+    };
+    for (const auto &[what, address] : outside) {
+        SCOPED_TRACE(what);
+        auto m = MakeImageModule(DefaultImage());
+        ASSERT_EQ(m->attach(), TRUE);
+        emu::Machine &machine = *MachineOf(*m);
+        const uint32_t hook = machine.hookAddress(sim::Hook::QueryMode);
+        const std::string fault = FaultOfPatchedExport(*m, "_Orvalen_Function@4", HandRecordTo(hook, address(machine)), {0});
+        EXPECT_NE(fault.find("_Orvalen_Function@4: in pfnQueryMode: handed a 16-byte record at 0x"), std::string::npos)
+            << fault;
+        EXPECT_NE(fault.find("outside the caller's stack frame"), std::string::npos) << fault;
+    }
+
+    // The same call with the record in the export's own frame passes:
+    // sub esp, 16; mov edx, esp; push 0; push edx; mov ecx, hook; call ecx; add esp, 16; ret 4.
+    auto m = MakeImageModule(DefaultImage());
+    ASSERT_EQ(m->attach(), TRUE);
+    std::vector<uint8_t> inFrame = {0x83, 0xEC, 0x10, 0x89, 0xE2, 0x6A, 0x00, 0x52, 0xB9};
+    for (uint8_t b : Le32(MachineOf(*m)->hookAddress(sim::Hook::QueryMode)))
+        inFrame.push_back(b);
+    for (uint8_t b : {0xFF, 0xD1, 0x83, 0xC4, 0x10, 0xC2, 0x04, 0x00})
+        inFrame.push_back(b);
+    EXPECT_EQ(FaultOfPatchedExport(*m, "_Orvalen_Function@4", inFrame, {0}), "");
+    EXPECT_EQ(m->log.of(sim::Callee::QueryMode).size(), 1827u);
 }
 
 // The host doubles make the same check, and report it through the log.
@@ -183,16 +230,26 @@ TEST(Emulator, FloatingPointAndSimdInstructionsAreFaults)
     for (const auto &[code, kind] : cases) {
         auto m = MakeImageModule(DefaultImage());
         const uint32_t at = MachineOf(*m)->exportAddress("_GetFreeFramebufferSize@0");
-        const std::string fault = FaultOfPatchedExport(*m, "_GetFreeFramebufferSize@0", code, {});
-        EXPECT_NE(fault.find("_GetFreeFramebufferSize@0"), std::string::npos) << fault;
-        EXPECT_NE(fault.find(std::string(kind) + " instruction at 0x"), std::string::npos) << fault;
         char address[16];
         std::snprintf(address, sizeof address, "0x%x", at);
-        EXPECT_NE(fault.find(address), std::string::npos) << fault;
+        const std::string fault = FaultOfPatchedExport(*m, "_GetFreeFramebufferSize@0", code, {});
+        EXPECT_NE(fault.find("_GetFreeFramebufferSize@0"), std::string::npos) << fault;
+        EXPECT_NE(fault.find(std::string(kind) + " instruction at " + address), std::string::npos) << fault;
+        // and again on the next call: an instruction once refused is refused every time
+        std::string again;
+        try {
+            MachineOf(*m)->call("_GetFreeFramebufferSize@0", {});
+        } catch (const emu::Fault &f) {
+            again = f.what();
+        }
+        EXPECT_NE(again.find(std::string(kind) + " instruction at " + address), std::string::npos) << again;
     }
 }
 
-TEST(FpuSimd, IntegerInstructionsPass)
+// The classifier on its own: instructions of the general registers, some of
+// them in the 0F map or with the bytes of a VEX prefix, pass; those of the
+// x87, MMX, SSE and AVX register files do not.
+TEST(FpuSimd, TellsRegisterFilesApart)
 {
     const std::vector<std::vector<uint8_t>> integer = {
         {0x31, 0xC0},                    // xor eax, eax
@@ -201,9 +258,43 @@ TEST(FpuSimd, IntegerInstructionsPass)
         {0x66, 0x89, 0x41, 0x02},        // mov [ecx+2], ax
         {0xF3, 0xAB},                    // rep stosd
         {0x0F, 0xAF, 0xC1},              // imul eax, ecx
+        {0x0F, 0x38, 0xF0, 0x01},        // movbe eax, [ecx]
+        {0xF2, 0x0F, 0x38, 0xF1, 0xC1},  // crc32 eax, ecx
+        {0x0F, 0xAE, 0xE8},              // lfence
+        {0x0F, 0xAE, 0xF0},              // mfence
+        {0x0F, 0xAE, 0xF8},              // sfence
+        {0x0F, 0xAE, 0x39},              // clflush [ecx]
+        {0x0F, 0xC3, 0x01},              // movnti [ecx], eax
+        {0x0F, 0xC7, 0x09},              // cmpxchg8b [ecx]
+        {0x0F, 0x78, 0xC8},              // vmread eax, ecx
+        {0xC4, 0x01},                    // les eax, [ecx]
+        {0xC5, 0x01},                    // lds eax, [ecx]
+        {0x62, 0x01},                    // bound eax, [ecx]
     };
     for (const auto &insn : integer)
         EXPECT_EQ(emu::FpuOrSimdUse(insn.data(), insn.size()), nullptr) << int(insn[0]) << " " << int(insn[1]);
+
+    const std::vector<std::pair<std::vector<uint8_t>, std::string>> simd = {
+        {{0xDD, 0xD8}, "x87"},                          // fstp st0
+        {{0x0F, 0x0E}, "MMX/SSE"},                      // femms
+        {{0x0F, 0x77}, "MMX/SSE"},                      // emms
+        {{0x66, 0x0F, 0x38, 0x00, 0xC1}, "MMX/SSE"},    // pshufb xmm0, xmm1
+        {{0x66, 0x0F, 0x3A, 0x0F, 0xC1, 0x04}, "MMX/SSE"},  // palignr
+        {{0x66, 0x0F, 0x78, 0xC0, 0x01, 0x02}, "MMX/SSE"},  // extrq
+        {{0x0F, 0xAE, 0x01}, "MMX/SSE"},                // fxsave [ecx]
+        {{0x0F, 0xAE, 0x11}, "MMX/SSE"},                // ldmxcsr [ecx]
+        {{0xC5, 0xF8, 0x77}, "AVX"},                    // vzeroupper
+        {{0xC4, 0xE2, 0x7D, 0x18, 0xC1}, "AVX"},        // vbroadcastss ymm0, xmm1
+        {{0x62, 0xF1, 0x7C, 0x48, 0x10, 0xC1}, "AVX"},  // EVEX vmovups zmm0, zmm1
+    };
+    for (const auto &[insn, kind] : simd) {
+        const char *use = emu::FpuOrSimdUse(insn.data(), insn.size());
+        ASSERT_NE(use, nullptr) << int(insn[0]) << " " << int(insn[1]);
+        EXPECT_EQ(std::string(use), kind);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Dialects, EmulatorOnImage, ::testing::ValuesIn(kImageDialects),
+                         [](const ::testing::TestParamInfo<ImageDialect> &info) { return DialectName(info.param); });
 
 } // namespace

@@ -1,8 +1,12 @@
-// Facts about the built zerval.sys, read from the file with the PE reader.
+// Facts about the built zerval.sys, read from the file with the PE reader:
+// the same facts of the image built in either dialect.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 
 #include "pe_image.h"
@@ -10,11 +14,29 @@
 
 namespace {
 
-const pe::Image &Driver()
-{
-    static const pe::Image image = pe::Load(ZERVAL_IMAGE_PATH);
-    return image;
-}
+// One image and its build folder's example display driver, linked against
+// that folder's import library.
+struct Build {
+    const char *name;
+    const char *image;
+    const char *example;
+};
+const Build kBuilds[] = {
+    {"Gnu", ZERVAL_IMAGE_PATH, ZERVAL_EXAMPLE_PATH},
+    {"Msvc", ZERVAL_IMAGE_MSVC_PATH, ZERVAL_EXAMPLE_MSVC_PATH},
+};
+
+class Image : public ::testing::TestWithParam<Build> {
+protected:
+    const pe::Image &Driver()
+    {
+        static std::map<std::string, pe::Image> loaded;
+        auto it = loaded.find(GetParam().image);
+        if (it == loaded.end())
+            it = loaded.emplace(GetParam().image, pe::Load(GetParam().image)).first;
+        return it->second;
+    }
+};
 
 std::set<std::string> ImportsFrom(const pe::Image &img, const std::string &module)
 {
@@ -35,7 +57,7 @@ const std::set<std::string> kDataExports = {
     "ORVX_NUM_MODES", "pModeInfoFromBIOSDLL",
 };
 
-TEST(Image, IsA32BitNativeDriver)
+TEST_P(Image, IsA32BitNativeDriver)
 {
     const pe::Image &img = Driver();
     EXPECT_EQ(img.machine, pe::kMachineI386);
@@ -50,7 +72,7 @@ TEST(Image, IsA32BitNativeDriver)
     EXPECT_LT(img.entryRva, text->virtualAddress + text->virtualSize);
 }
 
-TEST(Image, ExportsExactlyTheInterface)
+TEST_P(Image, ExportsExactlyTheInterface)
 {
     std::set<std::string> names;
     for (const pe::Export &e : Driver().exports)
@@ -66,7 +88,7 @@ TEST(Image, ExportsExactlyTheInterface)
     }
 }
 
-TEST(Image, ImportsOnlyTheKernelVideoPortAndSiblings)
+TEST_P(Image, ImportsOnlyTheKernelVideoPortAndSiblings)
 {
     const pe::Image &img = Driver();
     std::set<std::string> modules;
@@ -79,7 +101,7 @@ TEST(Image, ImportsOnlyTheKernelVideoPortAndSiblings)
     EXPECT_EQ(ImportsFrom(img, "rmx.sys"), (std::set<std::string>{"_AttachRMX@8", "_S_RMX_Control@12"}));
 }
 
-TEST(Image, SectionsAreNeverWritableAndExecutable)
+TEST_P(Image, SectionsAreNeverWritableAndExecutable)
 {
     for (const pe::Section &s : Driver().sections) {
         EXPECT_FALSE((s.characteristics & pe::kScnWrite) && (s.characteristics & pe::kScnExecute)) << s.name;
@@ -89,7 +111,7 @@ TEST(Image, SectionsAreNeverWritableAndExecutable)
     }
 }
 
-TEST(Image, BiosdllHoldsAttachEntryThenCatalogueAndNothingElse)
+TEST_P(Image, BiosdllHoldsAttachEntryThenCatalogueAndNothingElse)
 {
     const pe::Image &img = Driver();
     const pe::Section *s = img.section(".biosdll");
@@ -109,7 +131,7 @@ TEST(Image, BiosdllHoldsAttachEntryThenCatalogueAndNothingElse)
     EXPECT_EQ(s->virtualSize, 12u + 62 * 30 + 64);
 }
 
-TEST(Image, CatalogueIsStoredAsBuilt)
+TEST_P(Image, CatalogueIsStoredAsBuilt)
 {
     const pe::Image &img = Driver();
     const auto rows = img.read(img.exported("modetable")->rva, sizeof(modetable));
@@ -123,7 +145,7 @@ TEST(Image, CatalogueIsStoredAsBuilt)
         EXPECT_EQ(img.u32At(img.exported(name)->rva), 0u) << name;
 }
 
-TEST(Image, CanBeRelocatedAndCarriesItsChecksum)
+TEST_P(Image, CanBeRelocatedAndCarriesItsChecksum)
 {
     const pe::Image &img = Driver();
     EXPECT_FALSE(img.relocations.empty());
@@ -134,7 +156,7 @@ TEST(Image, CanBeRelocatedAndCarriesItsChecksum)
     EXPECT_EQ(img.checksum, pe::ComputeChecksum(img.bytes, img.checksumOffset));
 }
 
-TEST(Image, VersionResourceNamesTheDriver)
+TEST_P(Image, VersionResourceNamesTheDriver)
 {
     const auto &v = Driver().versionStrings;
     ASSERT_TRUE(v.count("OriginalFilename"));
@@ -148,19 +170,54 @@ TEST(Image, VersionResourceNamesTheDriver)
     EXPECT_EQ(Driver().versionFileSubtype, 7u);
 }
 
-TEST(Image, ExampleDisplayDriverImportsEveryExport)
+TEST_P(Image, ExampleDisplayDriverImportsEveryExport)
 {
-    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_PATH);
+    const pe::Image example = pe::Load(GetParam().example);
     std::set<std::string> expected = kFunctionExports;
     expected.insert(kDataExports.begin(), kDataExports.end());
     EXPECT_EQ(ImportsFrom(example, "zerval.sys"), expected);
 }
 
+INSTANTIATE_TEST_SUITE_P(Dialects, Image, ::testing::ValuesIn(kBuilds),
+                         [](const ::testing::TestParamInfo<Build> &info) { return std::string(info.param.name); });
+
+// lld-link reads mingw-w64's import library as well: the example display
+// driver of the MSVC dialect, linked against libzerval.a, imports the same.
+TEST(ImageMsvc, ExampleLinkedAgainstTheGnuImportLibraryImportsEveryExport)
+{
+    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_MSVC_GNULIB_PATH);
+    std::set<std::string> expected = kFunctionExports;
+    expected.insert(kDataExports.begin(), kDataExports.end());
+    EXPECT_EQ(ImportsFrom(example, "zerval.sys"), expected);
+}
+
+// The MSVC dialect's image names its PDB without a directory, for the
+// debugger to find it beside the image; the PDB is there.
+TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
+{
+    const pe::Image img = pe::Load(ZERVAL_IMAGE_MSVC_PATH);
+    const std::string bytes(img.bytes.begin(), img.bytes.end());
+    const size_t cv = bytes.find("RSDS");
+    ASSERT_NE(cv, std::string::npos) << "no CodeView record";
+    // "RSDS", a 16-byte GUID, a 4-byte age, then the file name.
+    EXPECT_EQ(std::string(bytes.c_str() + cv + 24), "zerval.pdb");
+
+    std::string pdbPath = ZERVAL_IMAGE_MSVC_PATH;
+    pdbPath.replace(pdbPath.size() - 3, 3, "pdb");
+    std::ifstream pdb(pdbPath, std::ios::binary);
+    ASSERT_TRUE(pdb) << pdbPath;
+    const std::string magic = "Microsoft C/C++ MSF 7.00\r\n";
+    std::string head(magic.size(), '\0');
+    pdb.read(head.data(), static_cast<std::streamsize>(head.size()));
+    EXPECT_EQ(head, magic);
+}
+
 TEST(PeReader, RefusesWhatIsNotAPe32Image)
 {
+    const pe::Image Driver = pe::Load(ZERVAL_IMAGE_PATH);
     EXPECT_THROW(pe::Parse({}), pe::BadImage);
     EXPECT_THROW(pe::Parse(std::vector<uint8_t>(64, 0)), pe::BadImage);
-    std::vector<uint8_t> truncated(Driver().bytes.begin(), Driver().bytes.begin() + 0x100);
+    std::vector<uint8_t> truncated(Driver.bytes.begin(), Driver.bytes.begin() + 0x100);
     EXPECT_THROW(pe::Parse(truncated), pe::BadImage);
 }
 

@@ -9,8 +9,12 @@
  * The behaviour is chosen at each attach by the AttachParam value that the
  * display driver passes to lDllAttach (and zerval.sys passes on unchanged);
  * KELV_DEFAULT_BEHAVIOUR, set when building, replaces the value 0.
+ *
+ * Plain C89, as older driver kits compile it; the decorated export names are
+ * given in kelv.def.
  */
-#include <ntddk.h>
+#include <ntdef.h>
+#include <miniport.h>
 
 #include "zerval_hooks.h"
 
@@ -91,9 +95,9 @@ ULONG ZERVAL_CALL Attach(ULONG_PTR Context, ULONG_PTR Param, DllExt *Table, ULON
 }
 
 /* An export driver: the loader may or may not call this. */
-NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
+ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
 {
     (void)DriverObject;
     (void)RegistryPath;
-    return STATUS_SUCCESS;
+    return 0; /* STATUS_SUCCESS */
 }

@@ -8,7 +8,8 @@
  * 0x40 plus the sum of the three values (only the low byte reaches the
  * display driver).
  */
-#include <ntddk.h>
+#include <ntdef.h>
+#include <miniport.h>
 
 #include "zerval_types.h"
 
@@ -27,9 +28,9 @@ ULONG ZERVAL_CALL AttachRMX(ULONG_PTR Context, ULONG_PTR Param)
 ULONG ZERVAL_CALL S_RMX_Control(ULONG A, ULONG B, ULONG C) { return RMX_CONTROL_BASE + A + B + C; }
 
 /* An export driver: the loader may or may not call this. */
-NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
+ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
 {
     (void)DriverObject;
     (void)RegistryPath;
-    return STATUS_SUCCESS;
+    return 0; /* STATUS_SUCCESS */
 }

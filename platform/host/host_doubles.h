@@ -30,6 +30,20 @@ bool IsBound(const Binding &binding);
 // keeps it; null before any Attach.
 DllExt *AttachedTable();
 
+// While one lives, the module has been entered from the frame it names: a
+// record the module hands to a hook must lie below that frame, in the
+// module's own frames.  Without one, the top of the thread's stack serves.
+class EnteredFrom {
+public:
+    explicit EnteredFrom(const void *callerFrame);
+    ~EnteredFrom();
+    EnteredFrom(const EnteredFrom &) = delete;
+    EnteredFrom &operator=(const EnteredFrom &) = delete;
+
+private:
+    const void *outer_;
+};
+
 } // namespace hostsim
 
 #endif

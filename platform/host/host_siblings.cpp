@@ -16,6 +16,7 @@ namespace hostsim {
 namespace {
 
 Binding g_binding;
+const void *g_callerFrame = nullptr;  // see EnteredFrom
 
 sim::Adapter &Model() { return *Current().adapter; }
 
@@ -41,12 +42,13 @@ uintptr_t StackTop()
 }
 
 // A record or buffer handed to a hook must lie in the caller's frames: above
-// the hook's own frame, within the thread's stack.
+// the hook's own frame, below the frame the module was entered from.
 __attribute__((noinline)) void RequireInCallerFrames(const char *hook, const void *record, size_t size)
 {
     const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const uintptr_t at = reinterpret_cast<uintptr_t>(record);
-    thread_local const uintptr_t top = StackTop();
+    thread_local const uintptr_t stackTop = StackTop();
+    const uintptr_t top = g_callerFrame != nullptr ? reinterpret_cast<uintptr_t>(g_callerFrame) : stackTop;
     if (at > here && at + size <= top)
         return;
     char address[32];
@@ -140,8 +142,13 @@ public:
             set<Entry::Original>(hook, true);
         else
             set<Entry::Replacement>(hook, true);
+        Current().log->slotChanged(hook, true, entry);
     }
-    void clear(sim::Hook hook) override { set<Entry::Original>(hook, false); }
+    void clear(sim::Hook hook) override
+    {
+        set<Entry::Original>(hook, false);
+        Current().log->slotChanged(hook, false);
+    }
 
 private:
     template <Entry via>
@@ -194,6 +201,9 @@ void Release()
 }
 
 DllExt *AttachedTable() { return g_table.table; }
+
+EnteredFrom::EnteredFrom(const void *callerFrame) : outer_(g_callerFrame) { g_callerFrame = callerFrame; }
+EnteredFrom::~EnteredFrom() { g_callerFrame = outer_; }
 
 } // namespace hostsim
 
