@@ -142,7 +142,7 @@ void Machine::crossing(size_t image, uint32_t address)
         for (const HandedRecord &h : kHandedRecords)
             if (EndsWith(c.name, h.hook)) {
                 try {
-                    requireInCallerFrames(arg(0), h.bytes);
+                    requireInCallerFrames(arg(0), h.bytes, c.argBytes);
                 } catch (const Fault &f) {
                     throw Fault(c.name + ": " + f.what());
                 }
