@@ -152,10 +152,14 @@ TEST(Edid, HexDumpReadsLikeTheBinary)
     EXPECT_EQ(edid::BytesOf(plain), Bytes(path));
 }
 
-// The monitor taken from an EDID decides which published modes are usable.
+// The monitor taken from an EDID decides which published modes are usable;
+// the controller here accepts every mode at every rate.
 nlohmann::json PublishedWith(const std::string &edidFile)
 {
-    const ToolRun run = RunTool(kSim, {"--edid", kData + "/" + edidFile, "list", "--json"});
+    const fs::path acceptAll = fs::temp_directory_path() / "zerval-edid-accept-all.json";
+    std::ofstream(acceptAll) << "{}";
+    const ToolRun run = RunTool(kSim, {"--profile", acceptAll.string(), "--edid", kData + "/" + edidFile, "list", "--json"});
+    fs::remove(acceptAll);
     EXPECT_EQ(run.status, 0) << run.err;
     return nlohmann::json::parse(run.out);
 }
