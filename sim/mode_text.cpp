@@ -6,7 +6,22 @@ namespace sim {
 
 namespace {
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+// The text between quotes, with anything unprintable as \xNN so that a
+// message stays one line.
+std::string Quoted(std::string_view text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+            out += buf;
+        }
+    }
+    return out + "'";
+}
 
 std::string HexOf(uint64_t v)
 {
