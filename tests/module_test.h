@@ -12,9 +12,12 @@ protected:
     void SetUp() override { m = MakeModule(GetParam()); }
     void TearDown() override
     {
-        // No test may leave the pool with a fault.
+        // No test may leave the pool with a fault, nor a record handed to a
+        // hook outside the caller's stack.
         for (const std::string &fault : m->pool.faults())
             ADD_FAILURE() << "pool fault: " << fault;
+        for (const std::string &breach : m->log.breaches())
+            ADD_FAILURE() << "contract breach: " << breach;
     }
 
     // A record as the display driver would hand it over.
