@@ -325,26 +325,10 @@ std::string ImageShown(const Options &o)
     return ec || rel.string().rfind("..", 0) == 0 ? ZERVAL_IMAGE_PATH : rel.string();
 }
 
-int Run(const Options &o)
+// Attaches as the options say and runs the command against the module.
+int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile)
 {
-    if (o.command == Command::Edid) {
-        PrintEdid(o.edidFile, ReadEdid(o.edidFile));
-        return 0;
-    }
-    const sim::Profile profile = LoadProfile(o);
-    if (o.command == Command::Profile) {
-        std::cout << sim::ProfileToJson(profile) << "\n";
-        return 0;
-    }
-
-    // The machine keeps a reference to the image: it must outlive the module.
-    const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? ZERVAL_IMAGE_PATH : o.image);
-    std::unique_ptr<ModuleUnderTest> m;
-    try {
-        m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image);
-    } catch (const pe::BadImage &e) {
-        throw ToolError(ImageShown(o) + ": " + e.what());
-    }
+    ModuleUnderTest *const m = &module;
     m->adapter.profile = profile;
     Tracer t(*m, o);
 
@@ -439,6 +423,34 @@ int Run(const Options &o)
     else
         PrintTable(records, count);
     return 0;
+}
+
+int Run(const Options &o)
+{
+    if (o.command == Command::Edid) {
+        PrintEdid(o.edidFile, ReadEdid(o.edidFile));
+        return 0;
+    }
+    const sim::Profile profile = LoadProfile(o);
+    if (o.command == Command::Profile) {
+        std::cout << sim::ProfileToJson(profile) << "\n";
+        return 0;
+    }
+
+    // The machine keeps a reference to the image: it must outlive the module.
+    const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? ZERVAL_IMAGE_PATH : o.image);
+    std::unique_ptr<ModuleUnderTest> m;
+    try {
+        m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image);
+    } catch (const pe::BadImage &e) {
+        throw ToolError(ImageShown(o) + ": " + e.what());
+    }
+    const int status = Drive(*m, o, profile);
+    // A record handed to a hook outside the module's frames (the host build
+    // records it; the emulator stops the image at once).
+    if (!m->log.breaches().empty())
+        throw ToolError("the module broke its contract with the services driver: " + m->log.breaches().front());
+    return status;
 }
 
 } // namespace
