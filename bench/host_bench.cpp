@@ -105,6 +105,8 @@ void Run(benchmark::State &state, const Scenario &s, bool moduleToo)
         }
     }
     state.counters["calls_out"] = static_cast<double>(recorded.calls().size());
+    if (moduleToo && !rig.log.breaches().empty())
+        state.SkipWithError(("contract breach: " + rig.log.breaches().front()).c_str());
 }
 
 // Prints the ordinary report, then each scenario's module time over its

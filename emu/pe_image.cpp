@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -7,6 +8,13 @@
 namespace pe {
 
 namespace {
+
+std::string Hex(uint64_t v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
 
 struct Reader {
     const std::vector<uint8_t> &b;
@@ -24,7 +32,7 @@ struct Reader {
     const uint8_t *at(uint64_t off, uint64_t n) const
     {
         if (off + n > b.size())
-            throw BadImage("truncated image (offset " + std::to_string(off) + ")");
+            throw BadImage("truncated: the file is " + Hex(b.size()) + " bytes, a header points to offset " + Hex(off));
         return b.data() + off;
     }
 };
@@ -37,7 +45,7 @@ uint32_t RvaToOffset(const Image &img, uint32_t rva)
         if (rva >= s.virtualAddress && rva < s.virtualAddress + std::max(s.virtualSize, s.rawSize) &&
             rva - s.virtualAddress < s.rawSize)
             return s.rawOffset + (rva - s.virtualAddress);
-    throw BadImage("RVA " + std::to_string(rva) + " is outside the file's sections");
+    throw BadImage("RVA " + Hex(rva) + " is outside the file's sections");
 }
 
 std::string CString(const Image &img, uint32_t rva)
@@ -166,7 +174,7 @@ Image Parse(std::vector<uint8_t> bytes)
         throw BadImage("not a PE image (no MZ header)");
     const uint32_t peOff = r.u32(0x3C);
     if (r.u32(peOff) != 0x00004550)
-        throw BadImage("not a PE image (no PE signature)");
+        throw BadImage("not a PE image (no PE signature at offset " + Hex(peOff) + ")");
     const uint32_t coff = peOff + 4;
     img.machine = static_cast<uint16_t>(r.u16(coff));
     const uint32_t sectionCount = r.u16(coff + 2);
@@ -174,8 +182,11 @@ Image Parse(std::vector<uint8_t> bytes)
     img.characteristics = static_cast<uint16_t>(r.u16(coff + 18));
     const uint32_t opt = coff + 20;
     img.magic = static_cast<uint16_t>(r.u16(opt));
+    if (img.magic == 0x20B)
+        throw BadImage("a PE32+ (64-bit) image, not PE32 (optional header magic 0x20b at offset " + Hex(opt) + ")");
     if (img.magic != 0x10B)
-        throw BadImage("not a PE32 image (optional header magic " + std::to_string(img.magic) + ")");
+        throw BadImage("not a PE32 image (optional header magic " + Hex(img.magic) + " at offset " + Hex(opt) +
+                       ", PE32 has 0x10b)");
     img.entryRva = r.u32(opt + 16);
     img.imageBase = r.u32(opt + 28);
     img.sectionAlignment = r.u32(opt + 32);
@@ -258,7 +269,7 @@ Image Parse(std::vector<uint8_t> bytes)
                 if (type == 3)
                     img.relocations.push_back(page + (entry & 0xFFF));
                 else if (type != 0)
-                    throw BadImage("unsupported base relocation type " + std::to_string(type));
+                    throw BadImage("unsupported base relocation type " + std::to_string(type) + " at offset " + Hex(off + e));
             }
             off += blockSize;
         }

@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libclang-rt-14-dev clang-tidy cppcheck
   clang-14 lld-14 llvm-14
+  edid-decode
 )
 
 missing=()

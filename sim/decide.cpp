@@ -27,9 +27,15 @@ static bool ControllerCan(const Profile &p, const Query &q, uint16_t rate)
 
 static bool MonitorCan(const Profile &p, const Query &q, uint16_t rate)
 {
-    if (p.monitorMaxRefresh && rate > p.monitorMaxRefresh)
+    if ((p.monitorMinRefresh && rate < p.monitorMinRefresh) || (p.monitorMaxRefresh && rate > p.monitorMaxRefresh))
         return false;
-    return !(p.monitorMaxLineRate && uint64_t(q.height) * rate > p.monitorMaxLineRate);
+    if (p.monitorMaxLineRate && uint64_t(q.height) * rate > p.monitorMaxLineRate)
+        return false;
+    if (p.monitorMaxPixelRate && uint64_t(q.width) * q.height * rate > p.monitorMaxPixelRate)
+        return false;
+    return p.monitorModes.empty() ||
+           std::find(p.monitorModes.begin(), p.monitorModes.end(), MonitorMode{q.width, q.height, rate}) !=
+               p.monitorModes.end();
 }
 
 Decision Decide(const Profile &p, const Query &query)

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mode_text.h"
 #include "query.h"
 
 namespace sim {
@@ -33,9 +34,16 @@ struct Profile {
     std::vector<uint16_t> rates;  // rates the controller can generate
 
     // The monitor: limits what is usable (every query without the enumerate
-    // flag, 2).  0 is no limit.
+    // flag, 2).  0 or an empty list is no limit.  Lines and pixels are the
+    // visible ones (the model has no blanking).
+    uint32_t monitorMinRefresh = 0;
     uint32_t monitorMaxRefresh = 0;
-    uint32_t monitorMaxLineRate = 0;  // lines per second
+    uint32_t monitorMaxLineRate = 0;     // lines per second
+    uint64_t monitorMaxPixelRate = 0;    // pixels per second
+    std::vector<MonitorMode> monitorModes;  // when listed, only these
+    // The EDID file the monitor fields are taken from, as the profile names
+    // it (relative to the profile's folder); the tools read it.
+    std::string edid;
 
     // Answers.
     uint16_t defaultRefresh = 60;  // for a query flagged 0x80000000

@@ -18,14 +18,29 @@ namespace {
     throw std::runtime_error("profile field '" + field + "': " + why);
 }
 
+// Whole numbers only: 1.0, "1" and true are refused, as is anything outside
+// [0, max] (a huge unsigned number does not wrap to a negative one).
 uint64_t Unsigned(const json &j, const std::string &field, uint64_t max)
 {
-    if (!j.is_number_integer() || (j.is_number_integer() && !j.is_number_unsigned() && j.get<int64_t>() < 0))
-        Bad(field, "expected a whole number from 0 to " + std::to_string(max));
+    const std::string range = "expected a whole number from 0 to " + std::to_string(max);
+    if (!j.is_number_integer())
+        Bad(field, range);
+    if (!j.is_number_unsigned() && j.get<int64_t>() < 0)
+        Bad(field, range + ", not " + j.dump());
     const uint64_t v = j.get<uint64_t>();
     if (v > max)
-        Bad(field, "expected a whole number from 0 to " + std::to_string(max));
+        Bad(field, range + ", not " + j.dump());
     return v;
+}
+
+int64_t Signed(const json &j, const std::string &field, int64_t min, int64_t max)
+{
+    const std::string range = "expected a whole number from " + std::to_string(min) + " to " + std::to_string(max);
+    if (!j.is_number_integer())
+        Bad(field, range);
+    if (j.is_number_unsigned() ? j.get<uint64_t>() > uint64_t(max) : (j.get<int64_t>() < min || j.get<int64_t>() > max))
+        Bad(field, range + ", not " + j.dump());
+    return j.get<int64_t>();
 }
 
 std::vector<uint16_t> List16(const json &j, const std::string &field, uint64_t max)
@@ -36,6 +51,53 @@ std::vector<uint16_t> List16(const json &j, const std::string &field, uint64_t m
     for (size_t i = 0; i < j.size(); ++i)
         out.push_back(static_cast<uint16_t>(Unsigned(j[i], field + "[" + std::to_string(i) + "]", max)));
     return out;
+}
+
+std::vector<uint16_t> Depths(const json &j)
+{
+    if (!j.is_array())
+        Bad("depths", "expected a list of depths (8, 16, 24, 32)");
+    std::vector<uint16_t> out;
+    for (size_t i = 0; i < j.size(); ++i) {
+        const json &d = j[i];
+        if (!d.is_number_integer() || (d != 8 && d != 16 && d != 24 && d != 32))
+            Bad("depths[" + std::to_string(i) + "]", "a depth is 8, 16, 24 or 32, not " + d.dump());
+        out.push_back(d.get<uint16_t>());
+    }
+    return out;
+}
+
+std::vector<MonitorMode> MonitorModes(const json &j)
+{
+    if (!j.is_array())
+        Bad("monitorModes", "expected a list of \"WIDTHxHEIGHT@HZ\" strings");
+    std::vector<MonitorMode> out;
+    for (size_t i = 0; i < j.size(); ++i) {
+        const std::string field = "monitorModes[" + std::to_string(i) + "]";
+        if (!j[i].is_string())
+            Bad(field, "expected a \"WIDTHxHEIGHT@HZ\" string");
+        try {
+            out.push_back(ParseMonitorMode(j[i].get<std::string>()));
+        } catch (const BadText &e) {
+            Bad(field, e.what());
+        }
+    }
+    return out;
+}
+
+// Where a parse error lies, as line and column (both from 1).
+std::string Position(const std::string &text, size_t byte)
+{
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 uint8_t HookMask(const json &j)
@@ -65,10 +127,11 @@ Profile ProfileFromJson(const std::string &text)
     try {
         j = json::parse(text);
     } catch (const json::parse_error &e) {
-        throw std::runtime_error(std::string("profile is not valid JSON: ") + e.what());
+        throw std::runtime_error("not valid JSON: " +
+                                 (e.byte > text.size() ? std::string("it ends too early") : "syntax error at " + Position(text, e.byte)));
     }
     if (!j.is_object())
-        throw std::runtime_error("profile must be a JSON object");
+        throw std::runtime_error("a profile is a JSON object ({ ... }), not " + std::string(j.type_name()));
 
     Profile p;
     const uint64_t u32 = 0xFFFFFFFFu;
@@ -86,7 +149,7 @@ Profile ProfileFromJson(const std::string &text)
         } else if (k == "hooks") {
             p.hooks = HookMask(v);
         } else if (k == "depths") {
-            p.depths = List16(v, k, 32);
+            p.depths = Depths(v);
         } else if (k == "rates") {
             p.rates = List16(v, k, 255);
         } else if (k == "maxWidth") {
@@ -97,8 +160,18 @@ Profile ProfileFromJson(const std::string &text)
             p.videoMemoryBytes = Unsigned(v, k, u32);
         } else if (k == "maxPixelRate") {
             p.maxPixelRate = Unsigned(v, k, UINT64_MAX);
+        } else if (k == "monitorMinRefresh") {
+            p.monitorMinRefresh = static_cast<uint32_t>(Unsigned(v, k, 65535));
+        } else if (k == "monitorMaxPixelRate") {
+            p.monitorMaxPixelRate = Unsigned(v, k, UINT64_MAX);
+        } else if (k == "monitorModes") {
+            p.monitorModes = MonitorModes(v);
+        } else if (k == "edid") {
+            if (!v.is_string() || v.get<std::string>().empty())
+                Bad(k, "expected the path of an EDID file");
+            p.edid = v.get<std::string>();
         } else if (k == "monitorMaxRefresh") {
-            p.monitorMaxRefresh = static_cast<uint32_t>(Unsigned(v, k, 255));
+            p.monitorMaxRefresh = static_cast<uint32_t>(Unsigned(v, k, 65535));
         } else if (k == "monitorMaxLineRate") {
             p.monitorMaxLineRate = static_cast<uint32_t>(Unsigned(v, k, u32));
         } else if (k == "defaultRefresh") {
@@ -112,9 +185,7 @@ Profile ProfileFromJson(const std::string &text)
         } else if (k == "tvMaxHeight") {
             p.tvMaxHeight = static_cast<uint32_t>(Unsigned(v, k, 65535));
         } else if (k == "passThroughResult") {
-            if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
-                Bad(k, "expected a signed 32-bit whole number");
-            p.passThroughResult = static_cast<int32_t>(v.get<int64_t>());
+            p.passThroughResult = static_cast<int32_t>(Signed(v, k, INT32_MIN, INT32_MAX));
         } else if (k == "tvControlResult") {
             p.tvControlResult = static_cast<uint32_t>(Unsigned(v, k, u32));
         } else if (k == "functionResult") {
@@ -126,9 +197,11 @@ Profile ProfileFromJson(const std::string &text)
         }
     }
 
-    for (uint16_t d : p.depths)
-        if (d != 8 && d != 16 && d != 24 && d != 32)
-            Bad("depths", "a depth is 8, 16, 24 or 32, not " + std::to_string(d));
+    if (!p.edid.empty() && (p.monitorMinRefresh || p.monitorMaxRefresh || p.monitorMaxLineRate ||
+                            p.monitorMaxPixelRate || !p.monitorModes.empty()))
+        Bad("edid", "the EDID describes the monitor; leave out the monitor... fields");
+    if (p.monitorMinRefresh && p.monitorMaxRefresh && p.monitorMinRefresh > p.monitorMaxRefresh)
+        Bad("monitorMinRefresh", "exceeds monitorMaxRefresh");
     if (p.tvAttributes != 0 && (p.tvMaxWidth == 0 || p.tvMaxHeight == 0))
         Bad("tvAttributes", "needs tvMaxWidth and tvMaxHeight");
     if (p.videoMemoryBytes != 0 && p.freeFramebufferBytes > p.videoMemoryBytes)
@@ -142,6 +215,9 @@ std::string ProfileToJson(const Profile &p)
     for (int h = 0; h < kHookCount - 1; ++h)
         if (p.hooks & HookBit(static_cast<Hook>(h)))
             hooks.push_back(HookName(static_cast<Hook>(h)));
+    json modes = json::array();
+    for (const MonitorMode &m : p.monitorModes)
+        modes.push_back(ToText(m));
     json j = {
         {"name", p.name},
         {"description", p.description},
@@ -153,8 +229,11 @@ std::string ProfileToJson(const Profile &p)
         {"maxHeight", p.maxHeight},
         {"videoMemoryBytes", p.videoMemoryBytes},
         {"maxPixelRate", p.maxPixelRate},
+        {"monitorMinRefresh", p.monitorMinRefresh},
         {"monitorMaxRefresh", p.monitorMaxRefresh},
         {"monitorMaxLineRate", p.monitorMaxLineRate},
+        {"monitorMaxPixelRate", p.monitorMaxPixelRate},
+        {"monitorModes", modes},
         {"defaultRefresh", p.defaultRefresh},
         {"attributes", p.attributes},
         {"tvAttributes", p.tvAttributes},
@@ -165,6 +244,8 @@ std::string ProfileToJson(const Profile &p)
         {"functionResult", p.functionResult},
         {"freeFramebufferBytes", p.freeFramebufferBytes},
     };
+    if (!p.edid.empty())
+        j["edid"] = p.edid;
     return j.dump(2);
 }
 

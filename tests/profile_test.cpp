@@ -37,12 +37,38 @@ TEST(Profile, BadInputNamesTheField)
     EXPECT_NE(ErrorOf(R"({"maxWidht": 5})").find("'maxWidht': unknown field"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"maxWidth": -1})").find("'maxWidth'"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"maxWidth": "big"})").find("'maxWidth'"), std::string::npos);
-    EXPECT_NE(ErrorOf(R"({"depths": [8, 15]})").find("'depths'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"depths": [8, 15]})").find("'depths[1]'"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"rates": [60, 300]})").find("'rates[1]'"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"hooks": ["pfnNope"]})").find("'hooks'"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"tvAttributes": 1})").find("'tvAttributes'"), std::string::npos);
     EXPECT_NE(ErrorOf(R"({"initSucceeds": 1})").find("'initSucceeds'"), std::string::npos);
     EXPECT_EQ(ErrorOf(R"({"passThroughResult": -1})"), "");
+    // Signed where the field is signed, without wrapping; whole numbers only.
+    EXPECT_NE(ErrorOf(R"({"passThroughResult": 18446744073709551615})").find("'passThroughResult'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"passThroughResult": 2147483648})").find("'passThroughResult'"), std::string::npos);
+    EXPECT_EQ(ErrorOf(R"({"passThroughResult": -2147483648})"), "");
+    EXPECT_NE(ErrorOf(R"({"functionResult": 4294967296})").find("'functionResult'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"maxWidth": 1.5})").find("'maxWidth'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"monitorModes": ["1280x1024"]})").find("'monitorModes[0]'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"monitorModes": ["1280x1024@300"]})").find("'monitorModes[0]'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"edid": "m.bin", "monitorModes": ["640x480@60"]})").find("'edid'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"monitorMinRefresh": 70, "monitorMaxRefresh": 60})").find("'monitorMinRefresh'"), std::string::npos);
+}
+
+TEST(Profile, MonitorRateRangePixelRateAndModeList)
+{
+    const sim::Profile p = ProfileFromJson(R"({"monitorMinRefresh": 56, "monitorMaxRefresh": 75,
+                                               "monitorMaxPixelRate": 80000000})");
+    EXPECT_FALSE(Decide(p, Query{8, 640, 480, 48, 0, 0}).accepted);
+    EXPECT_TRUE(Decide(p, Query{8, 640, 480, 56, 0, 0}).accepted);
+    EXPECT_TRUE(Decide(p, Query{8, 640, 480, 48, 0, 2}).accepted);  // the controller's probe
+    EXPECT_TRUE(Decide(p, Query{8, 1024, 768, 75, 0, 0}).accepted);   // 58,982,400 pixels/s
+    EXPECT_FALSE(Decide(p, Query{8, 1280, 1024, 75, 0, 0}).accepted); // 98,304,000 pixels/s
+    const sim::Profile listed = ProfileFromJson(R"({"monitorModes": ["1280x1024@60", "640x480@75"]})");
+    EXPECT_TRUE(Decide(listed, Query{16, 1280, 1024, 60, 0, 0}).accepted);
+    EXPECT_FALSE(Decide(listed, Query{16, 1280, 1024, 75, 0, 0}).accepted);
+    EXPECT_FALSE(Decide(listed, Query{16, 640, 480, 60, 0, 0}).accepted);
+    EXPECT_EQ(ProfileFromJson(sim::ProfileToJson(listed)).monitorModes, listed.monitorModes);
 }
 
 TEST(Profile, EmptyProfileAcceptsEverythingUnchanged)

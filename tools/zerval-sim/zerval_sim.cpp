@@ -1,62 +1,32 @@
 // zerval-sim: loads zerval.sys into the emulator, attaches it to a simulated
-// adapter, and shows what a display driver would see.
-#include <CLI/CLI.hpp>
+// adapter, and shows what a display driver would see.  Every error is one
+// line on stderr and exit status 1; what the module answers, refusals
+// included, is output.
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <set>
 #include <sstream>
 
+#include "edid.h"
 #include "image_backend.h"
+#include "image_check.h"
+#include "matrix.h"
+#include "monitor.h"
+#include "options.h"
 #include "profile.h"
 
 namespace {
 
-struct Options {
-    std::string image;
-    std::string profile;
-    std::string backend = "image";
-    bool trace = false;
-    bool json = false;
-    bool matrix = false;
-    std::string mode;
-    uint32_t flags = 0;
-    uint32_t option = 0;
-    std::vector<uint32_t> values;
-    std::string services;  // a kelv.sys image instead of the simulated services driver
-    std::string tv;        // an rmx.sys image instead of the simulated TV driver
-    std::string display;   // a display-driver image whose DriverEntry attaches the module
-    uint32_t attachParam = 0;
+// An error about one file or argument: the text names it.
+struct ToolError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
-
-std::string BaseName(const std::string &path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The real images the options name, by the module names the loader binds.
-std::vector<emu::Neighbour> Neighbours(const Options &o)
-{
-    std::vector<emu::Neighbour> out;
-    auto load = [&](const std::string &module, const std::string &path) {
-        try {
-            out.push_back(emu::Neighbour{module, pe::Load(path)});
-        } catch (const std::exception &e) {
-            throw std::runtime_error(path + ": " + e.what());
-        }
-    };
-    if (!o.services.empty())
-        load("kelv.sys", o.services);
-    if (!o.tv.empty())
-        load("rmx.sys", o.tv);
-    if (!o.display.empty())
-        load(BaseName(o.display), o.display);
-    return out;
-}
 
 [[noreturn]] void Die(const std::string &message)
 {
@@ -64,45 +34,149 @@ std::vector<emu::Neighbour> Neighbours(const Options &o)
     std::exit(1);
 }
 
+void Warn(const std::string &message) { std::cerr << "zerval-sim: warning: " << message << "\n"; }
+
+std::string Hex32(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08x", v);
+    return buf;
+}
+
+std::string Hex(uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%x", v);
+    return buf;
+}
+
+// A file's bytes, or a ToolError naming the file and why.
 std::string ReadFile(const std::string &path)
 {
-    std::ifstream in(path);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw ToolError(path + ": is a folder, not a file");
+    std::ifstream in(path, std::ios::binary);
     if (!in)
-        Die("cannot read " + path);
+        throw ToolError(path + ": cannot read it (" + std::strerror(errno) + ")");
     std::stringstream s;
     s << in.rdbuf();
+    if (in.bad())
+        throw ToolError(path + ": cannot read it");
     return s.str();
 }
 
-struct ModeSpec {
-    uint32_t width, height, bpp, rate;
-};
-
-ModeSpec ParseMode(const std::string &text)
+edid::Edid ReadEdid(const std::string &path)
 {
-    ModeSpec m{};
-    char x1 = 0, x2 = 0, at = 0, extra = 0;
-    std::istringstream in(text);
-    if (!(in >> m.width >> x1 >> m.height >> x2 >> m.bpp >> at >> m.rate) || (x1 != 'x' && x1 != 'X') ||
-        (x2 != 'x' && x2 != 'X') || at != '@' || (in >> extra))
-        Die("mode '" + text + "' is not WIDTHxHEIGHTxBPP@HZ (for example 800x600x16@75)");
-    return m;
+    const std::string contents = ReadFile(path);
+    try {
+        return edid::Decode(edid::BytesOf(contents));
+    } catch (const edid::BadEdid &e) {
+        throw ToolError(path + ": " + e.what());
+    }
 }
 
-// Prints the calls the module made since the last look.
+sim::Profile LoadProfile(const Options &o)
+{
+    sim::Profile p = sim::DefaultProfile();
+    std::string edidPath;
+    if (!o.profile.empty()) {
+        try {
+            p = sim::ProfileFromJson(ReadFile(o.profile));
+        } catch (const ToolError &) {
+            throw;
+        } catch (const std::exception &e) {
+            throw ToolError(o.profile + ": " + e.what());
+        }
+        if (!p.edid.empty()) {
+            const std::filesystem::path named(p.edid);
+            edidPath = named.is_absolute() ? named.string()
+                                           : (std::filesystem::path(o.profile).parent_path() / named).string();
+        }
+    }
+    if (!o.edid.empty())
+        edidPath = o.edid;
+    if (!edidPath.empty()) {
+        try {
+            edid::SetMonitor(ReadEdid(edidPath), p);
+        } catch (const edid::BadEdid &e) {
+            throw ToolError(edidPath + ": " + e.what());
+        }
+        p.edid.clear();  // the monitor fields now say what it said
+        p.description += (p.description.empty() ? "" : "; ") + std::string("monitor from ") + edidPath;
+    }
+    if (o.initFails)
+        p.initSucceeds = false;
+    for (const std::string &name : o.emptyHooks) {
+        bool known = false;
+        for (int h = 0; h < sim::kHookCount - 1; ++h) {
+            if (name == sim::HookName(static_cast<sim::Hook>(h))) {
+                p.hooks &= static_cast<uint8_t>(~sim::HookBit(static_cast<sim::Hook>(h)));
+                known = true;
+            }
+        }
+        if (!known)
+            throw ToolError("--empty-hook: no hook '" + name + "' (pfnInit, pfnQueryMode, pfnSetMode, pfnPassThrough, "
+                            "pfnFunction, pfnGetFreeFramebufferSize, pfnSetInitialValue)");
+    }
+    return p;
+}
+
+// The image as the emulator will load it, checked before anything is mapped.
+pe::Image LoadImage(const std::string &path)
+{
+    const std::string bytes = ReadFile(path);
+    try {
+        pe::Image image = pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        for (const std::string &w : CheckImage(image))
+            Warn(path + ": " + w);
+        return image;
+    } catch (const pe::BadImage &e) {
+        throw ToolError(path + ": " + e.what());
+    }
+}
+
+// A neighbour image: read and parsed; what it does is its own business.
+emu::Neighbour LoadNeighbour(const std::string &module, const std::string &path)
+{
+    const std::string bytes = ReadFile(path);
+    try {
+        return emu::Neighbour{module, pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()))};
+    } catch (const pe::BadImage &e) {
+        throw ToolError(path + ": " + e.what());
+    }
+}
+
+std::string FileName(const std::string &path) { return std::filesystem::path(path).filename().string(); }
+
+// The real images the options name, under the module names they are bound by.
+std::vector<emu::Neighbour> Neighbours(const Options &o)
+{
+    std::vector<emu::Neighbour> out;
+    if (!o.services.empty())
+        out.push_back(LoadNeighbour("kelv.sys", o.services));
+    if (!o.tv.empty())
+        out.push_back(LoadNeighbour("rmx.sys", o.tv));
+    if (!o.display.empty())
+        out.push_back(LoadNeighbour(FileName(o.display), o.display));
+    return out;
+}
+
+// The calls the module made, to stderr, for the entries asked for.
 class Tracer {
 public:
-    Tracer(ModuleUnderTest &m, bool on) : m_(m), on_(on) {}
-    template <typename F> auto call(const std::string &what, F &&f)
+    Tracer(ModuleUnderTest &m, const Options &o) : m_(m), on_(o.trace), entries_(o.traceEntries) {}
+    template <typename F> auto call(const std::string &entry, const std::string &args, F &&f)
     {
-        if (on_)
-            std::cout << "> " << what << "\n";
+        const bool on = on_ && (entries_.empty() || std::find(entries_.begin(), entries_.end(), entry) != entries_.end());
+        if (on)
+            std::cerr << "> " << entry << args << "\n";
         auto result = f();
-        if (on_) {
+        if (on) {
             const auto &calls = m_.log.calls();
-            for (; seen_ < calls.size(); ++seen_)
-                std::cout << "    " << sim::Describe(calls[seen_]) << "\n";
-            std::cout << "< " << what << " = " << static_cast<uint64_t>(result) << "\n";
+            for (size_t i = seen_; i < calls.size(); ++i)
+                std::cerr << "    " << sim::Describe(calls[i]) << "\n";
+            std::cerr << "< " << entry << " = " << Hex(static_cast<uint32_t>(result)) << "\n";
         }
         seen_ = m_.log.calls().size();
         return result;
@@ -111,14 +185,104 @@ public:
 private:
     ModuleUnderTest &m_;
     bool on_;
+    std::vector<std::string> entries_;
     size_t seen_ = 0;
 };
 
-std::string Hex32(uint32_t v)
+void EditCatalogue(ModuleUnderTest &m, const CatalogueEdits &e)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08x", v);
-    return buf;
+    for (const auto &[index, mode] : e.resizedRows) {
+        ModeTableEntry row = m.row(index);
+        row.Width = static_cast<uint16_t>(mode.width);
+        row.Height = static_cast<uint16_t>(mode.height);
+        row.BitsPerPixel = static_cast<uint16_t>(mode.bitsPerPixel);
+        m.setRow(index, row);
+    }
+    for (uint32_t index : e.disabledRows) {
+        ModeTableEntry row = m.row(index);
+        row.Disabled = 1;
+        m.setRow(index, row);
+    }
+    for (size_t i = 0; i < e.rates.size(); ++i)
+        m.setRate(static_cast<uint32_t>(i), e.rates[i]);
+    if (!e.rates.empty())
+        m.setU32("freqTableSize", static_cast<uint32_t>(e.rates.size()));
+    if (e.modeTableSize)
+        m.setU32("modeTableSize", *e.modeTableSize);
+    if (e.freqTableSize)
+        m.setU32("freqTableSize", *e.freqTableSize);
+}
+
+// One attach as the display driver saw it.
+struct AttachOutcome {
+    bool returned = false;
+    std::string line;  // "lDllAttach: ..."
+};
+
+std::string Figures(ModuleUnderTest &m)
+{
+    const emu::Machine *machine = MachineOf(m);
+    if (machine == nullptr)
+        return "";
+    const emu::CallStats &s = machine->lastCall();
+    return ", " + std::to_string(s.instructions) + " instructions in the image, " + std::to_string(s.hookCalls) +
+           " calls out, deepest stack " + std::to_string(s.stackBytes) + " bytes";
+}
+
+// The display driver's entry, which attaches the module itself.
+AttachOutcome StartDisplayDriver(ModuleUnderTest &m, Tracer &t, const Options &o)
+{
+    const std::string name = FileName(o.display);
+    const uint32_t status = t.call("DriverEntry", " of " + name + " (NULL, NULL)",
+                                   [&] { return MachineOf(m)->call(name, "DriverEntry", {0, 0}); });
+    if (status != 0)
+        throw ToolError(o.display + ": its DriverEntry returned " + Hex32(status));
+    return AttachOutcome{true, name + " DriverEntry: 0" + Figures(m)};
+}
+
+AttachOutcome Attach(ModuleUnderTest &m, Tracer &t, const Options &o, const sim::Profile &p, uint32_t number,
+                     uint32_t of)
+{
+    const size_t from = m.log.calls().size();
+    const size_t poolFrom = m.pool.allocations().size();
+    uint8_t resultByte = 0xFF;
+    const uint8_t r = t.call("lDllAttach", "(0, 0, 0, " + Hex(o.attachParam) + ", &result)",
+                             [&] { return m.lDllAttach(0, 0, 0, o.attachParam, &resultByte); });
+    AttachOutcome out;
+    out.returned = r != 0;
+    std::string line = "lDllAttach";
+    if (of > 1)
+        line += " (" + std::to_string(number) + " of " + std::to_string(of) + ")";
+    line += out.returned ? ": TRUE" : ": FALSE";
+    line += Figures(m);
+    std::vector<std::string> notes;
+    if (!out.returned && !o.services.empty()) {
+        notes.push_back(FileName(o.services) + " left pfnInit, pfnQueryMode or pfnSetMode empty, or pfnInit answered FALSE");
+        notes.push_back("hook table wiped, result byte not written, the earlier list stays");
+    } else if (!out.returned) {
+        bool initCalled = false;
+        for (size_t i = from; i < m.log.calls().size(); ++i)
+            initCalled = initCalled || m.log.calls()[i].callee == sim::Callee::Init;
+        notes.push_back(initCalled ? "pfnInit answered FALSE" : "refused before calling pfnInit");
+        notes.push_back("hook table wiped, result byte not written, the earlier list stays");
+    }
+    std::string empty;
+    for (int h = 0; h < sim::kHookCount - 1 && o.services.empty(); ++h)
+        if (!(p.hooks & sim::HookBit(static_cast<sim::Hook>(h))))
+            empty += (empty.empty() ? "" : ", ") + std::string(sim::HookName(static_cast<sim::Hook>(h)));
+    if (!empty.empty())
+        notes.push_back("the services driver left " + empty + " empty");
+    const auto &allocations = m.pool.allocations();
+    for (size_t i = poolFrom; i < allocations.size(); ++i)
+        if (allocations[i].address == 0)
+            notes.push_back("pool request " + std::to_string(i + 1) + " (" + std::to_string(allocations[i].size) +
+                            " bytes) refused");
+    for (size_t i = 0; i < notes.size(); ++i)
+        line += (i == 0 ? " (" : "; ") + notes[i];
+    if (!notes.empty())
+        line += ")";
+    out.line = line;
+    return out;
 }
 
 void PrintTable(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t count)
@@ -131,11 +295,14 @@ void PrintTable(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t cou
         std::printf("%5u  %-11s %5u %5u  %-6s  %s\n", i, res, r.BitsPerPlane, r.Frequency,
                     r.Length == 80 ? "yes" : "no", Hex32(r.DriverSpecificAttributeFlags).c_str());
     }
-    std::printf("%u modes published (ORVX_NUM_MODES %zu, records 0-2 left to the display driver)\n", count,
-                records.size());
+    if (records.empty())
+        std::printf("%u modes, no list published (ORVX_NUM_MODES 0)\n", count);
+    else
+        std::printf("%u modes published (ORVX_NUM_MODES %zu, records 0-2 left to the display driver)\n", count,
+                    records.size());
 }
 
-void PrintJson(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t count, const sim::Profile &p)
+void PrintJson(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t count, const sim::Profile &p, bool attached)
 {
     nlohmann::json modes = nlohmann::json::array();
     for (uint32_t i = 3; i < records.size(); ++i) {
@@ -149,193 +316,212 @@ void PrintJson(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t coun
                          {"attributes", r.DriverSpecificAttributeFlags}});
     }
     nlohmann::json out = {{"profile", p.name},
+                          {"lDllAttach", attached},
                           {"NumModesFromBIOSDLL", count},
                           {"ORVX_NUM_MODES", records.size()},
                           {"modes", modes}};
     std::cout << out.dump(2) << "\n";
 }
 
-// Per depth: resolutions down, rates across.  '#' usable, 'o' published but
-// unusable, '.' not published.
-void PrintMatrix(ModuleUnderTest &m, const std::vector<VIDEO_MODE_INFORMATION> &records)
+void PrintEdid(const std::string &path, const edid::Edid &e)
 {
-    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>, bool> published;
-    for (uint32_t i = 3; i < records.size(); ++i) {
-        const auto &r = records[i];
-        published[{r.BitsPerPlane, r.VisScreenWidth, r.VisScreenHeight, r.Frequency}] = r.Length == 80;
+    std::printf("%s: EDID %u.%u, %s%s%s\n", path.c_str(), e.version, e.revision, e.digital ? "digital" : "analog",
+                e.productName.empty() ? "" : ", ", e.productName.c_str());
+    if (e.range)
+        std::printf("range limits: %u-%u Hz vertical, %u-%u kHz horizontal, pixel clock up to %u MHz\n",
+                    e.range->minVerticalHz, e.range->maxVerticalHz, e.range->minHorizontalKHz,
+                    e.range->maxHorizontalKHz, e.range->maxPixelClockMHz);
+    else
+        std::printf("range limits: none\n");
+    for (const edid::Timing &t : e.timings)
+        std::printf("%-11s  %ux%u%s @ %u.%03u Hz\n", edid::SourceName(t.source), t.width, t.height,
+                    t.interlaced ? "i" : "", t.refreshMilliHz / 1000, t.refreshMilliHz % 1000);
+    sim::Profile p;
+    try {
+        edid::SetMonitor(e, p);
+    } catch (const edid::BadEdid &err) {
+        throw ToolError(path + ": " + err.what());
     }
-    const uint32_t rateCount = std::min<uint32_t>(m.u32("freqTableSize"), 16);
-    const uint32_t rowCount = std::min<uint32_t>(m.u32("modeTableSize"), 62);
-    std::vector<uint32_t> rates;
-    for (uint32_t i = 0; i < rateCount; ++i)
-        rates.push_back(m.rate(i));
-    for (uint32_t depth : {8u, 16u, 24u, 32u}) {
-        std::printf("\n%u bits per pixel%*s", depth, depth < 10 ? 3 : 2, "");
-        for (uint32_t rate : rates)
-            std::printf("%4u", rate);
-        std::printf("\n");
-        for (uint32_t i = 0; i < rowCount; ++i) {
-            const ModeTableEntry row = m.row(i);
-            if (row.BitsPerPixel != depth)
-                continue;
-            char res[24];
-            std::snprintf(res, sizeof res, "%ux%u", row.Width, row.Height);
-            std::printf("  %-17s", res);
-            for (uint32_t rate : rates) {
-                const auto it = published.find({depth, row.Width, row.Height, rate});
-                std::printf("%4s", it == published.end() ? "." : it->second ? "#" : "o");
-            }
-            std::printf("\n");
-        }
+    if (e.range)
+        std::printf("monitor: %u-%u Hz, up to %u lines/s and %llu pixels/s (visible)\n", p.monitorMinRefresh,
+                    p.monitorMaxRefresh, p.monitorMaxLineRate, static_cast<unsigned long long>(p.monitorMaxPixelRate));
+    else {
+        std::string modes;
+        for (const sim::MonitorMode &m : p.monitorModes)
+            modes += (modes.empty() ? "" : " ") + sim::ToText(m);
+        std::printf("monitor: only %s\n", modes.c_str());
     }
-    std::printf("\n# usable   o published, not usable   . not published\n");
 }
 
-const VIDEO_MODE_INFORMATION &FindMode(const std::vector<VIDEO_MODE_INFORMATION> &records, const ModeSpec &s,
-                                       const std::string &text)
+const VIDEO_MODE_INFORMATION *FindMode(const std::vector<VIDEO_MODE_INFORMATION> &records, const sim::ModeText &s)
 {
     for (uint32_t i = 3; i < records.size(); ++i) {
         const auto &r = records[i];
-        if (r.VisScreenWidth == s.width && r.VisScreenHeight == s.height && r.BitsPerPlane == s.bpp &&
-            r.Frequency == s.rate)
-            return r;
+        if (r.VisScreenWidth == s.width && r.VisScreenHeight == s.height && r.BitsPerPlane == s.bitsPerPixel &&
+            r.Frequency == s.refresh)
+            return &r;
     }
-    Die("mode " + text + " is not in the published list (see the list for what the adapter offers)");
+    return nullptr;
+}
+
+std::string ImageShown(const Options &o)
+{
+    if (!o.image.empty())
+        return o.image;
+    std::error_code ec;
+    const auto rel = std::filesystem::proximate(ZERVAL_IMAGE_PATH, ec);
+    return ec || rel.string().rfind("..", 0) == 0 ? ZERVAL_IMAGE_PATH : rel.string();
+}
+
+// Attaches as the options say and runs the command against the module.
+int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile)
+{
+    ModuleUnderTest *const m = &module;
+    m->adapter.profile = profile;
+    Tracer t(*m, o);
+
+    t.call("DriverEntry", "(NULL, NULL)", [&] { return m->DriverEntry(); });
+    EditCatalogue(*m, o.catalogue);
+    if (o.refusePoolRequest != 0)
+        m->pool.failRequest(o.refusePoolRequest);
+    std::vector<AttachOutcome> attaches;
+    size_t lastAttachStart = 0;
+    if (!o.display.empty())
+        attaches.push_back(StartDisplayDriver(*m, t, o));
+    for (uint32_t i = 1; i <= o.attaches && o.display.empty(); ++i) {
+        lastAttachStart = m->log.calls().size();
+        attaches.push_back(Attach(*m, t, o, profile, i, o.attaches));
+    }
+    const bool attached = attaches.back().returned;
+    const auto records = m->published();
+    const uint32_t count = m->u32("NumModesFromBIOSDLL");
+    auto printAttaches = [&] {
+        for (const AttachOutcome &a : attaches)
+            std::printf("%s\n", a.line.c_str());
+    };
+
+    switch (o.command) {
+    case Command::Validate:
+    case Command::Set: {
+        if (!attached)
+            printAttaches();
+        VIDEO_MODE_INFORMATION record{};
+        if (o.unlisted) {
+            record.Length = sizeof(VIDEO_MODE_INFORMATION);
+            record.VisScreenWidth = o.mode.width;
+            record.VisScreenHeight = o.mode.height;
+            record.BitsPerPlane = o.mode.bitsPerPixel;
+            record.Frequency = o.mode.refresh;
+            record.DriverSpecificAttributeFlags = o.attributes;
+        } else if (const VIDEO_MODE_INFORMATION *found = FindMode(records, o.mode)) {
+            record = *found;
+        } else {
+            throw ToolError("mode " + o.modeText + " is not in the published list (see the list, or add --unlisted)");
+        }
+        const size_t from = m->log.calls().size();
+        if (o.command == Command::Validate) {
+            t.call("vValidateMode", "(&record, " + Hex32(o.flags) + ")", [&] {
+                m->vValidateMode(&record, o.flags);
+                return record.Length;
+            });
+            std::printf("%s: Length %u (%s)\n", o.modeText.c_str(), record.Length,
+                        record.Length == 80 ? "usable" : "not usable");
+        } else {
+            if (o.option > 0xFF)
+                Warn("--option " + Hex(o.option) + ": SetMode passes on only the low byte, " + Hex(o.option & 0xFF));
+            const uint32_t r = t.call("SetMode", "(&record, " + Hex(o.option) + ")", [&] { return m->SetMode(&record, o.option); });
+            std::printf("%s: SetMode returned %u%s\n", o.modeText.c_str(), r, r == 0 ? "" : " (ERROR_INVALID_PARAMETER)");
+        }
+        const auto &calls = m->log.calls();
+        for (size_t i = from; i < calls.size(); ++i)
+            if (const auto &c = calls[i]; c.callee == sim::Callee::QueryMode || c.callee == sim::Callee::SetMode)
+                std::printf("  services driver was asked: %s\n", sim::Describe(c).c_str());
+        return 0;
+    }
+    case Command::Function: {
+        const uint32_t r = t.call("Orvalen_Function", "(" + Hex32(o.values[0]) + ")",
+                                  [&] { return m->Orvalen_Function(o.values[0]); });
+        std::printf("Orvalen_Function(%s) = %u\n", Hex32(o.values[0]).c_str(), r);
+        return 0;
+    }
+    case Command::PassThrough: {
+        const std::string args = "(" + Hex32(o.values[0]) + ", " + Hex32(o.values[1]) + ", " + Hex32(o.values[2]) + ")";
+        const uint32_t r = t.call("MeltoBiosDll", args, [&] { return m->MeltoBiosDll(o.values[0], o.values[1], o.values[2]); });
+        std::printf("MeltoBiosDll%s = %u\n", args.c_str(), r);
+        return 0;
+    }
+    case Command::FreeFramebuffer:
+        std::printf("GetFreeFramebufferSize() = %u\n",
+                    t.call("GetFreeFramebufferSize", "()", [&] { return m->GetFreeFramebufferSize(); }));
+        return 0;
+    case Command::InitialValue:
+        std::printf("BiosDllSetInitialValue() = %u\n",
+                    t.call("BiosDllSetInitialValue", "()", [&] { return m->BiosDllSetInitialValue(); }));
+        return 0;
+    default: break;
+    }
+
+    if (o.json) {
+        PrintJson(records, count, profile, attached);
+        return 0;
+    }
+    if (o.services.empty())
+        std::printf("profile: %s - %s\n", profile.name.c_str(), profile.description.c_str());
+    else
+        std::printf("services driver: %s\n", o.services.c_str());
+    if (!o.tv.empty())
+        std::printf("TV driver: %s\n", o.tv.c_str());
+    if (!o.display.empty())
+        std::printf("display driver: %s\n", o.display.c_str());
+    std::printf("%s: %s\n", o.host ? "backend" : "image", o.host ? "the host build" : ImageShown(o).c_str());
+    printAttaches();
+    if (o.matrix)
+        PrintMatrix(*m, lastAttachStart);
+    else
+        PrintTable(records, count);
+    return 0;
+}
+
+int Run(const Options &o)
+{
+    if (o.command == Command::Edid) {
+        PrintEdid(o.edidFile, ReadEdid(o.edidFile));
+        return 0;
+    }
+    const sim::Profile profile = LoadProfile(o);
+    if (o.command == Command::Profile) {
+        std::cout << sim::ProfileToJson(profile) << "\n";
+        return 0;
+    }
+
+    // The machine keeps a reference to the image: it must outlive the module.
+    const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? ZERVAL_IMAGE_PATH : o.image);
+    std::unique_ptr<ModuleUnderTest> m;
+    try {
+        m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o));
+    } catch (const pe::BadImage &e) {
+        throw ToolError(ImageShown(o) + ": " + e.what());
+    }
+    const int status = Drive(*m, o, profile);
+    // A record handed to a hook outside the module's frames (the host build
+    // records it; the emulator stops the image at once).
+    if (!m->log.breaches().empty())
+        throw ToolError("the module broke its contract with the services driver: " + m->log.breaches().front());
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    Options o;
-    CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees."};
-    app.fallthrough();
-    app.add_option("--image", o.image, "driver image to load (default: the one the build made)");
-    app.add_option("--profile", o.profile, "adapter profile, JSON (default: the built-in default profile)");
-    app.add_option("--backend", o.backend, "image: the emulated zerval.sys; host: the host build")
-        ->check(CLI::IsMember({"image", "host"}));
-    app.add_flag("--trace", o.trace, "print every call across the module's boundary, in order");
-    app.add_option("--services", o.services, "a kelv.sys image to run as the services driver (instead of the simulated one)");
-    app.add_option("--tv", o.tv, "an rmx.sys image to run as the TV driver (instead of the simulated one)");
-    app.add_option("--display", o.display, "a display-driver image: its DriverEntry attaches the module (instead of lDllAttach(0, 0, 0, 0))");
-    app.add_option("--attach-param", o.attachParam, "AttachParam handed through lDllAttach to the services driver");
-    auto *list = app.add_subcommand("list", "the published mode list (the default)");
-    list->add_flag("--json", o.json, "as JSON");
-    list->add_flag("--matrix", o.matrix, "per depth: resolutions down, rates across");
-    auto *validate = app.add_subcommand("validate", "vValidateMode on a published mode");
-    validate->add_option("mode", o.mode, "WIDTHxHEIGHTxBPP@HZ")->required();
-    validate->add_option("--flags", o.flags, "Flags handed to the services driver");
-    auto *set = app.add_subcommand("set", "SetMode on a published mode");
-    set->add_option("mode", o.mode, "WIDTHxHEIGHTxBPP@HZ")->required();
-    set->add_option("--option", o.option, "the option byte");
-    auto *function = app.add_subcommand("function", "Orvalen_Function VALUE");
-    function->add_option("value", o.values, "32-bit value")->expected(1)->required();
-    auto *melto = app.add_subcommand("passthrough", "MeltoBiosDll A B C");
-    melto->add_option("values", o.values, "three 32-bit values")->expected(3)->required();
-    auto *freeFb = app.add_subcommand("free-framebuffer", "GetFreeFramebufferSize");
-    auto *initial = app.add_subcommand("initial-value", "BiosDllSetInitialValue");
-    auto *profileCmd = app.add_subcommand("profile", "print the adapter profile in use, as JSON");
-    app.require_subcommand(0, 1);
-    CLI11_PARSE(app, argc, argv);
-
     try {
-        sim::Profile profile = o.profile.empty() ? sim::DefaultProfile() : sim::ProfileFromJson(ReadFile(o.profile));
-        if (*profileCmd) {
-            std::cout << sim::ProfileToJson(profile) << "\n";
-            return 0;
-        }
-
-        // The machine keeps a reference to the image: it must outlive the module.
-        const pe::Image image = o.backend == "host" ? pe::Image{} : o.image.empty() ? DefaultImage() : pe::Load(o.image);
-        std::vector<emu::Neighbour> neighbours = Neighbours(o);
-        if (o.backend == "host" && !neighbours.empty())
-            Die("--services, --tv and --display run images: they need --backend image");
-        std::unique_ptr<ModuleUnderTest> m =
-            o.backend == "host" ? MakeModule(Backend::Host) : MakeImageModule(image, std::move(neighbours));
-        m->adapter.profile = profile;
-        Tracer t(*m, o.trace);
-
-        t.call("DriverEntry(NULL, NULL)", [&] { return m->DriverEntry(); });
-        uint8_t resultByte = 0xFF;
-        if (!o.display.empty()) {
-            const uint32_t status = t.call(BaseName(o.display) + " DriverEntry(NULL, NULL)", [&] {
-                return MachineOf(*m)->call(BaseName(o.display), "DriverEntry", {0, 0});
-            });
-            if (status != 0)
-                Die("the display driver's DriverEntry returned " + Hex32(status));
-        } else {
-            const uint8_t attached =
-                t.call("lDllAttach(0, 0, 0, " + std::to_string(o.attachParam) + ", &result)",
-                       [&] { return m->lDllAttach(0, 0, 0, o.attachParam, &resultByte); });
-            if (!attached)
-                Die(o.services.empty()
-                        ? "lDllAttach returned FALSE: the services driver's init failed (profile " + profile.name + ")"
-                        : "lDllAttach returned FALSE: the services driver " + o.services +
-                              " left a required hook empty or its init failed");
-        }
-        emu::CallStats attachStats;
-        if (emu::Machine *machine = MachineOf(*m))
-            attachStats = machine->lastCall();
-        const auto records = m->published();
-        const uint32_t count = m->u32("NumModesFromBIOSDLL");
-
-        if (*validate || *set) {
-            const ModeSpec spec = ParseMode(o.mode);
-            VIDEO_MODE_INFORMATION record = FindMode(records, spec, o.mode);
-            const size_t from = m->log.calls().size();
-            if (*validate) {
-                t.call("vValidateMode(&record, " + Hex32(o.flags) + ")", [&] {
-                    m->vValidateMode(&record, o.flags);
-                    return record.Length;
-                });
-                std::printf("%s: Length %u (%s)\n", o.mode.c_str(), record.Length,
-                            record.Length == 80 ? "usable" : "not usable");
-            } else {
-                const uint32_t r = t.call("SetMode(&record, " + std::to_string(o.option) + ")",
-                                          [&] { return m->SetMode(&record, o.option); });
-                std::printf("%s: SetMode returned %u%s\n", o.mode.c_str(), r, r == 0 ? "" : " (ERROR_INVALID_PARAMETER)");
-                const auto &calls = m->log.calls();
-                for (size_t i = from; i < calls.size(); ++i)
-                    if (const auto &c = calls[i]; c.callee == sim::Callee::QueryMode || c.callee == sim::Callee::SetMode)
-                        std::printf("  services driver was asked: %s\n", sim::Describe(c).c_str());
-            }
-        } else if (*function) {
-            const uint32_t r = t.call("Orvalen_Function", [&] { return m->Orvalen_Function(o.values[0]); });
-            std::printf("Orvalen_Function(%s) = %u\n", Hex32(o.values[0]).c_str(), r);
-        } else if (*melto) {
-            const uint32_t r = t.call("MeltoBiosDll", [&] { return m->MeltoBiosDll(o.values[0], o.values[1], o.values[2]); });
-            std::printf("MeltoBiosDll(%s, %s, %s) = %u\n", Hex32(o.values[0]).c_str(), Hex32(o.values[1]).c_str(),
-                        Hex32(o.values[2]).c_str(), r);
-        } else if (*freeFb) {
-            std::printf("GetFreeFramebufferSize() = %u\n",
-                        t.call("GetFreeFramebufferSize", [&] { return m->GetFreeFramebufferSize(); }));
-        } else if (*initial) {
-            std::printf("BiosDllSetInitialValue() = %u\n",
-                        t.call("BiosDllSetInitialValue", [&] { return m->BiosDllSetInitialValue(); }));
-        } else if (o.json) {
-            PrintJson(records, count, profile);
-        } else {
-            if (o.services.empty())
-                std::printf("profile: %s - %s\n", profile.name.c_str(), profile.description.c_str());
-            else
-                std::printf("services driver: %s\n", o.services.c_str());
-            if (!o.tv.empty())
-                std::printf("TV driver: %s\n", o.tv.c_str());
-            if (!o.display.empty())
-                std::printf("display driver: %s (DriverEntry returned 0)\n", o.display.c_str());
-            if (MachineOf(*m) != nullptr)
-                std::printf("image: %s\n%s: %llu instructions in the image, %u calls out, deepest stack %u bytes\n",
-                            o.image.empty() ? ZERVAL_IMAGE_PATH : o.image.c_str(),
-                            o.display.empty() ? "lDllAttach" : "the display driver's DriverEntry",
-                            static_cast<unsigned long long>(attachStats.instructions), attachStats.hookCalls,
-                            attachStats.stackBytes);
-            if (o.matrix)
-                PrintMatrix(*m, records);
-            else
-                PrintTable(records, count);
-        }
-    } catch (const std::exception &e) {
+        return Run(ParseOptions(argc, argv));
+    } catch (const UsageError &e) {
         Die(e.what());
+    } catch (const ToolError &e) {
+        Die(e.what());
+    } catch (const std::exception &e) {
+        // Faults the emulator or the pool found in the module.
+        Die(std::string("the module faulted: ") + e.what());
     }
-    return 0;
 }

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Regenerates the README's sample output from the tool itself, so the samples
+# cannot go stale.  A sample is a fenced block right after a marker line:
+#
+#   <!-- sample head=6 tail=2: ./run.sh list -->
+#
+# The block becomes "$ ./run.sh list" followed by what zerval-sim prints for
+# those arguments (stdout), cut to its first 6 and last 2 lines around "..."
+# when head/tail are given.
+#
+#   scripts/readme-samples.sh            rewrite README.md in place
+#   scripts/readme-samples.sh --check    exit 1, showing the difference, when
+#                                        README.md is not what the tool prints
+# SIM (default build/bin/zerval-sim) names the tool; it runs from the source
+# folder, as ./run.sh does.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sim=${SIM:-build/bin/zerval-sim}
+check=false
+[[ ${1:-} == --check ]] && check=true
+if [[ ! -x $sim ]]; then
+  echo "readme-samples: error: $sim: no such program; build first (scripts/build.sh)" >&2
+  exit 1
+fi
+
+generated=$(mktemp)
+trap 'rm -f "$generated"' EXIT
+marker='^<!-- sample( head=([0-9]+) tail=([0-9]+))?: \./run\.sh ?(.*) -->$'
+in_block=false
+while IFS= read -r line || [[ -n $line ]]; do
+  if $in_block; then
+    [[ $line == '```' ]] && in_block=false && echo '```'
+    continue
+  fi
+  echo "$line"
+  if [[ $line =~ $marker ]]; then
+    head=${BASH_REMATCH[2]} tail=${BASH_REMATCH[3]} args=${BASH_REMATCH[4]}
+    IFS= read -r fence
+    if [[ $fence != '```' ]]; then
+      echo "readme-samples: error: README.md: no fenced block after: $line" >&2
+      exit 1
+    fi
+    echo '```'
+    echo "\$ ./run.sh${args:+ $args}"
+    # shellcheck disable=SC2086 # the arguments are words, as on a command line
+    out=$("$sim" $args) || { echo "readme-samples: error: ./run.sh $args failed" >&2; exit 1; }
+    count=$(printf '%s\n' "$out" | wc -l)
+    if [[ -n $head ]] && ((count > head + tail)); then
+      printf '%s\n' "$out" | sed -n "1,${head}p"
+      echo '...'
+      printf '%s\n' "$out" | tail -n "$tail"
+    else
+      printf '%s\n' "$out"
+    fi
+    in_block=true
+  fi
+done < README.md > "$generated"
+
+if $check; then
+  if ! diff -u README.md "$generated" >&2; then
+    echo "readme-samples: README.md's samples are not what the tool prints; run scripts/readme-samples.sh" >&2
+    exit 1
+  fi
+else
+  cp "$generated" README.md
+fi
