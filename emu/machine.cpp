@@ -173,6 +173,14 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
             Check(uc_mem_protect(uc_, kLoadBase + s.virtualAddress, size, Perms(s.characteristics)), "protect");
     }
     Check(uc_mem_protect(uc_, kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
+    for (const pe::Section &s : image.sections) {
+        const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
+        if (size != 0 && (s.characteristics & pe::kScnWrite)) {
+            Snapshot snap{kLoadBase + s.virtualAddress, std::vector<uint8_t>(size)};
+            read(snap.address, snap.bytes.data(), size);
+            writable_.push_back(std::move(snap));
+        }
+    }
 
     uc_hook h;
     Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(StubHook), this, kStubPage,
@@ -190,6 +198,21 @@ Machine::~Machine()
     delete table_;
     if (uc_ != nullptr)
         uc_close(uc_);
+}
+
+void Machine::reset()
+{
+    for (const auto &[address, block] : poolBlocks_)
+        uc_mem_unmap(uc_, block.base, block.bytes);
+    poolBlocks_.clear();
+    nextPool_ = kPoolBase;
+    for (const Snapshot &snap : writable_)
+        write(snap.address, snap.bytes.data(), static_cast<uint32_t>(snap.bytes.size()));
+    const std::vector<uint8_t> zeros(std::max(kStackSize, kCallerDataSize), 0);
+    write(kStackBase, zeros.data(), kStackSize);
+    write(kCallerData, zeros.data(), kCallerDataSize);
+    last_ = CallStats{};
+    error_.clear();
 }
 
 uint32_t Machine::addStub(const std::string &name, uint32_t argBytes)
@@ -323,7 +346,7 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     default: break;
     }
     std::string where;
-    if (address >= 0x20000000u && address < nextPool_)
+    if (address >= kPoolBase && address < nextPool_)
         where = " (a pool guard page or a freed block)";
     else if (address < kPage)
         where = " (NULL)";
