@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libunicorn-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libclang-rt-14-dev clang-tidy cppcheck
+  python3
 )
 
 missing=()
