@@ -18,6 +18,8 @@ constexpr uint32_t kStackBase = 0x00100000;
 constexpr uint32_t kStackSize = 0x10000;
 constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
 constexpr uint64_t kInstructionLimit = 50'000'000;
+// The image lies between the stub page and the pool.
+constexpr uint32_t kLargestImage = 16u << 20;
 
 // Values the image's callee-saved registers must still hold on return.
 constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
@@ -128,21 +130,48 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
             return i.module == k.module && i.name == k.name;
         });
         if (!known)
-            throw pe::BadImage("imports " + i.module + "!" + i.name + ", which the simulation does not provide");
+            throw pe::BadImage("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
+                               ", which the simulation does not provide");
     }
 
-    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
+    // Everything the loader writes lies inside the image, and the image fits
+    // below the stub page's neighbours and the pool.
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
+        throw pe::BadImage("SizeOfImage " + std::to_string(image.sizeOfImage) + " is not 1 byte to " +
+                           std::to_string(kLargestImage >> 20) + " MiB");
     const uint32_t imageSize = RoundUp(image.sizeOfImage, kPage);
+    for (const pe::Section &s : image.sections)
+        if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > imageSize)
+            throw pe::BadImage("section " + pe::Printable(s.name) + " lies outside the image");
+    for (uint32_t rva : image.relocations)
+        if (uint64_t(rva) + 4 > imageSize)
+            throw pe::BadImage("a base relocation at RVA " + Hex(rva) + " lies outside the image");
+    for (const pe::Import &i : image.imports)
+        if (uint64_t(i.iatRva) + 4 > imageSize)
+            throw pe::BadImage("the import address of " + pe::Printable(i.name) + " lies outside the image");
+
+    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
+    // A load that fails closes the engine again: the destructor does not run.
+    struct CloseOnThrow {
+        uc_struct *&uc;
+        bool loaded = false;
+        ~CloseOnThrow()
+        {
+            if (!loaded) {
+                uc_close(uc);
+                uc = nullptr;
+            }
+        }
+    } guard{uc_};
     Check(uc_mem_map(uc_, kLoadBase, imageSize, UC_PROT_ALL), "map image");
     Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
     Check(uc_mem_map(uc_, kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
     Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
 
     // Headers and sections, then base relocations for the new base.
-    write(kLoadBase, image.bytes.data(), std::min<uint32_t>(image.sizeOfHeaders, image.bytes.size()));
+    write(kLoadBase, image.bytes.data(), std::min<uint32_t>({image.sizeOfHeaders, imageSize,
+                                                             static_cast<uint32_t>(image.bytes.size())}));
     for (const pe::Section &s : image.sections) {
-        if (s.virtualAddress + std::max(s.virtualSize, s.rawSize) > imageSize)
-            throw pe::BadImage("section " + s.name + " lies outside the image");
         const uint32_t n = std::min(s.rawSize, std::max(s.virtualSize, s.rawSize));
         if (n != 0)
             write(kLoadBase + s.virtualAddress, image.bytes.data() + s.rawOffset, n);
@@ -191,6 +220,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
           "hook image");
     Check(uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(BadAccessHook), this, 1, 0),
           "hook faults");
+    guard.loaded = true;
 }
 
 Machine::~Machine()
