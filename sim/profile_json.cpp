@@ -64,7 +64,7 @@ Profile ProfileFromJson(const std::string &text)
     json j;
     try {
         j = json::parse(text);
-    } catch (const json::parse_error &e) {
+    } catch (const json::exception &e) {  // a syntax error, or a number too large for 64 bits
         throw std::runtime_error(std::string("profile is not valid JSON: ") + e.what());
     }
     if (!j.is_object())
@@ -112,7 +112,8 @@ Profile ProfileFromJson(const std::string &text)
         } else if (k == "tvMaxHeight") {
             p.tvMaxHeight = static_cast<uint32_t>(Unsigned(v, k, 65535));
         } else if (k == "passThroughResult") {
-            if (!v.is_number_integer() || v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
+            if (!v.is_number_integer() || (v.is_number_unsigned() && v.get<uint64_t>() > INT32_MAX) ||
+                v.get<int64_t>() < INT32_MIN || v.get<int64_t>() > INT32_MAX)
                 Bad(k, "expected a signed 32-bit whole number");
             p.passThroughResult = static_cast<int32_t>(v.get<int64_t>());
         } else if (k == "tvControlResult") {
