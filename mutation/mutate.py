@@ -147,7 +147,10 @@ def judge(ws, m):
         path.write_text(original.replace(m["from"], m["to"], 1))
         status, out = ws.compile()
         if status != 0:
-            return "stillborn", "does not build" if status is not None else "build timed out"
+            if status is None:
+                return "stillborn", "build timed out"
+            errors = [line for line in out.splitlines() if "error" in line]
+            return "stillborn", "does not build: " + (errors[0].strip() if errors else "(no error line)")
         status, out = ws.suite()
         if status is None:
             return "caught", "hang (suite timed out)"

@@ -82,8 +82,10 @@ TEST_P(ModeListTest, ProbesSendEnumerateThenUsableFlags)
     const auto probes = m->log.of(Callee::QueryMode);
     ASSERT_EQ(probes.size(), 1826u);
     for (size_t i = 0; i < probes.size(); i += 2) {
+        // Both probes hand the query with a second argument of 0.
         EXPECT_EQ(probes[i].in.flags, 2u);
         EXPECT_EQ(probes[i].in.attributes, 0u);
+        EXPECT_EQ(probes[i].args[1], 0u);
         EXPECT_EQ(probes[i + 1].in.flags, 0u);
         EXPECT_EQ(probes[i + 1].args[1], 0u);
     }
