@@ -115,12 +115,13 @@ Floor FloorOf(const AttachWork &w)
     f.perRateIteration = kRateIteration * rateIterations;
     f.perRateSkipped = kRateSkipped * (rateIterations - w.firstProbes);
     f.perFirstProbe = kFirstProbe * w.firstProbes;
+    f.perAnswerCopy = kAnswerCopy * w.secondProbes;  // one copy for each accepted first answer
     f.perSecondProbe = kSecondProbe * w.secondProbes;
     f.perPublishedRecord = kPublishedRecord * w.published;
     f.perRow = kRow * w.rowsChecked;
     f.fixed = w.fixedCallCost + kGlobals;
-    f.total = f.perRateIteration + f.perRateSkipped + f.perFirstProbe + f.perSecondProbe + f.perPublishedRecord +
-              f.perRow + f.fixed;
+    f.total = f.perRateIteration + f.perRateSkipped + f.perFirstProbe + f.perAnswerCopy + f.perSecondProbe +
+              f.perPublishedRecord + f.perRow + f.fixed;
     return f;
 }
 

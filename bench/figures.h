@@ -38,26 +38,37 @@ struct AttachWork {
 };
 
 // The least any correct image can execute for an attach, counted in i386
-// instructions.  Record writes are counted one store per field the build
-// names; a value that lives in memory costs a load before it can be stored or
-// compared.  Across a stdcall hook only EBX, ESI, EDI and EBP survive, and the
-// loops already need four positions there (next free slot, rate entry, row,
-// rate), so the row's fields are loaded again for every probe.
+// instructions, under the contract with the services driver: every query
+// lives in the caller's stack frame, pfnQueryMode is read from the table (and
+// tested, since an empty slot is a refusal) at every call, and an accepted
+// first answer is copied whole into the candidate list.  Record writes are
+// counted one store per field the build names; a value that lives in memory
+// costs a load before it can be stored or compared.  Across a stdcall hook
+// only EBX, ESI, EDI and EBP survive, and the loops already need four
+// positions there (next free slot, rate entry, row, rate), so the row's fields
+// are loaded again for every probe.
 namespace cost {
 // Load the rate; advance, compare and branch.
 constexpr uint64_t kRateIteration = 1 + 3;
 // A rate passed over by the 60 Hz-only rule: compare and branch.
 constexpr uint64_t kRateSkipped = 2;
-// Three row loads, five field stores (depth, width, height, rate, Flags), two
-// argument pushes and the call, test and branch on the result.
-constexpr uint64_t kRefusedProbe = 3 + 5 + 3 + 2;
+// A call of pfnQueryMode on the query in the frame: load the hook from the
+// table, test and branch; push 0, compute the query's address and push it,
+// call; test and branch on the result.
+constexpr uint64_t kQueryCall = 3 + 4 + 2;
+// Three row loads, five field stores (depth, width, height, rate, Flags), the
+// call.
+constexpr uint64_t kRefusedProbe = 3 + 5 + kQueryCall;
 // A first probe answered TRUE: also load the returned Refresh byte, compare
 // and branch.
 constexpr uint64_t kFirstProbe = kRefusedProbe + 3;
-// As a first probe, plus the first answer's Attributes loaded and stored, the
-// record's address computed for its push, the mark stored and the next free
-// slot advanced.
-constexpr uint64_t kSecondProbe = 3 + 5 + 2 + 4 + 2 + 3 + 1 + 1;
+// The accepted answer's 16 bytes copied into the candidate list: four loads,
+// four stores.
+constexpr uint64_t kAnswerCopy = 4 + 4;
+// The same query asked again: three row loads, five stores (the four fields
+// and Flags; Attributes stays as answered), the call, the returned Refresh
+// compared, the mark stored and the next free slot advanced.
+constexpr uint64_t kSecondProbe = 3 + 5 + kQueryCall + 3 + 1 + 1;
 // Six fields loaded and six stored; index advance, compare, branch.
 constexpr uint64_t kPublishedRecord = 6 + 6 + 3;
 // Row advance, compare, branch; the depth test and the Disabled test.
@@ -68,7 +79,7 @@ constexpr uint64_t kGlobals = 7 + 1;
 } // namespace cost
 
 struct Floor {
-    uint64_t perRateIteration = 0, perRateSkipped = 0, perFirstProbe = 0, perSecondProbe = 0,
+    uint64_t perRateIteration = 0, perRateSkipped = 0, perFirstProbe = 0, perAnswerCopy = 0, perSecondProbe = 0,
              perPublishedRecord = 0, perRow = 0, fixed = 0;
     uint64_t total = 0;
 };

@@ -12,8 +12,8 @@ static void WipeHookTable()
     VideoPortZeroMemory(&BiosDllExt, sizeof(BiosDllExt));
 }
 
-// The module calls these three without testing them, so a services driver
-// that leaves one empty has not attached.
+// An attached services driver provides these three; one that leaves any of
+// them empty after Attach has not attached, and pfnInit is not called.
 static bool RequiredHooksFilled()
 {
     return BiosDllExt.pfnInit != nullptr && BiosDllExt.pfnQueryMode != nullptr &&

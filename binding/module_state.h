@@ -19,8 +19,10 @@ extern DllExt BiosDllExt;
 // of the .biosdll section.
 extern PFN_ZERVAL_SERVICES_ATTACH BIOS_Attach;
 
-// Probes the catalogue and publishes the mode list: 0 when built, -1 when its
-// memory could not be had (the published list then stays as it was).
+// Probes the catalogue and publishes the mode list.  0 when a new list is
+// published; -1 when either of its two pool allocations is refused: then
+// NumModesFromBIOSDLL is 0 while ORVX_NUM_MODES and pModeInfoFromBIOSDLL keep
+// the earlier list, and nothing stays allocated.
 LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam);
 }
 

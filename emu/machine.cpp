@@ -1,5 +1,7 @@
 #include "machine.h"
 
+#include "fpu_simd.h"
+
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
@@ -75,7 +77,10 @@ void StubHook(uc_engine *, uint64_t address, uint32_t, void *user)
     static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
 }
 
-void ImageHook(uc_engine *, uint64_t, uint32_t, void *user) { static_cast<Machine *>(user)->onImageInstruction(); }
+void ImageHook(uc_engine *, uint64_t address, uint32_t size, void *user)
+{
+    static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
+}
 
 bool BadAccessHook(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
 {
@@ -108,7 +113,7 @@ public:
         v.tvControlIsRmx = slots[8] == m_.stubByName_.at("_S_RMX_Control@12");
         return v;
     }
-    void fill(sim::Hook hook) override { put(hook, m_.stubFor(hook)); }
+    void fill(sim::Hook hook, sim::Entry entry) override { put(hook, m_.hookAddress(hook, entry)); }
     void clear(sim::Hook hook) override { put(hook, 0); }
 
 private:
@@ -164,6 +169,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
         }
     } guard{uc_};
     Check(uc_mem_map(uc_, kLoadBase, imageSize, UC_PROT_ALL), "map image");
+    checked_.assign(imageSize, false);
     Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
     Check(uc_mem_map(uc_, kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
     Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
@@ -185,8 +191,10 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     // Imports and hooks: a `ret N` each on the stub page.
     for (const KnownImport &k : kKnownImports)
         addStub(k.name, k.argBytes);
-    for (const KnownImport &k : kHooks)
+    for (const KnownImport &k : kHooks) {
         addStub(k.name, k.argBytes);
+        addStub(k.name, k.argBytes, sim::Entry::Replacement);
+    }
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
     for (const pe::Import &i : image.imports) {
@@ -245,22 +253,23 @@ void Machine::reset()
     error_.clear();
 }
 
-uint32_t Machine::addStub(const std::string &name, uint32_t argBytes)
+uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via)
 {
     const uint32_t address = kStubPage + 16 * static_cast<uint32_t>(stubs_.size());
     const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
                              static_cast<uint8_t>(argBytes >> 8)};
     write(address, code, argBytes ? 3 : 1);
-    stubs_[address] = name;
-    stubByName_[name] = address;
+    stubs_[address] = Stub{name, via};
+    (via == sim::Entry::Original ? stubByName_ : replacementByName_)[name] = address;
     return address;
 }
 
-uint32_t Machine::stubFor(sim::Hook hook) const
+uint32_t Machine::hookAddress(sim::Hook hook, sim::Entry entry) const
 {
     if (hook == sim::Hook::TvControl)
         return stubByName_.at("_S_RMX_Control@12");
-    return stubByName_.at(kHooks[static_cast<int>(hook)].name);
+    const char *name = kHooks[static_cast<int>(hook)].name;
+    return (entry == sim::Entry::Original ? stubByName_ : replacementByName_).at(name);
 }
 
 uint32_t Machine::exportAddress(const std::string &name) const
@@ -355,9 +364,35 @@ uint32_t Machine::call(const std::string &exportName, const std::vector<uint32_t
     return eax;
 }
 
-void Machine::onImageInstruction()
+// A record or buffer handed to a hook lies in the frames of the module code
+// now running: above the hook's return address and below the entry's.  Pool
+// memory may be paged out when a services driver touches it at raised IRQL;
+// the stack of the running thread is resident.
+void Machine::requireInCallerFrames(uint32_t address, uint32_t size) const
+{
+    uint32_t esp = 0;
+    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    const uint64_t end = uint64_t{address} + size;
+    if (address < esp + 4 || end > entryEsp_)
+        throw Fault("handed a " + std::to_string(size) + "-byte record at " + Hex(address) +
+                    ", outside the caller's stack frame (" + Hex(esp + 4) + " to " + Hex(entryEsp_) + ")");
+}
+
+void Machine::onImageInstruction(uint32_t address, uint32_t size)
 {
     ++last_.instructions;
+    const uint32_t offset = address - kLoadBase;
+    if (offset < checked_.size() && !checked_[offset]) {
+        checked_[offset] = true;
+        uint8_t bytes[16] = {};
+        const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
+        read(address, bytes, n);
+        if (const char *use = FpuOrSimdUse(bytes, n)) {
+            fail(std::string(use) + " instruction at " + Hex(address) +
+                 ": kernel code may not use the floating-point or SIMD registers");
+            return;
+        }
+    }
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
     minEsp_ = std::min(minEsp_, esp);
@@ -441,12 +476,14 @@ void Machine::onStub(uint32_t address)
     try {
         dispatch(it->second);
     } catch (const std::exception &e) {
-        fail("in " + it->second + ": " + e.what());
+        fail("in " + it->second.name + ": " + e.what());
     }
 }
 
-void Machine::dispatch(const std::string &name)
+void Machine::dispatch(const Stub &stub)
 {
+    const std::string &name = stub.name;
+    const sim::Entry via = stub.via;
     uint32_t eax = 0;
     if (name == "ExAllocatePoolWithTag") {
         eax = allocate(arg(0), arg(1), arg(2));
@@ -468,27 +505,30 @@ void Machine::dispatch(const std::string &name)
         eax = adapter_.tvControl(arg(0), arg(1), arg(2));
     } else if (name == "pfnInit") {
         sim::InitBuffer buffer;
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()));
         read(arg(0), buffer.data(), buffer.size());
-        eax = adapter_.init(buffer);
+        eax = adapter_.init(buffer, via);
     } else if (name == "pfnQueryMode") {
         sim::RawQuery raw;
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()));
         read(arg(0), raw.data(), raw.size());
         sim::Query q = sim::FromRaw(raw);
-        eax = adapter_.queryMode(q, arg(1), &raw);
+        eax = adapter_.queryMode(q, arg(1), &raw, via);
         raw = sim::ToRaw(q);
         write(arg(0), raw.data(), raw.size());
     } else if (name == "pfnSetMode") {
         sim::RawQuery raw;
+        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()));
         read(arg(0), raw.data(), raw.size());
-        eax = adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2));
+        eax = adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2), via);
     } else if (name == "pfnPassThrough") {
-        eax = static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2)));
+        eax = static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2), via));
     } else if (name == "pfnFunction") {
-        eax = adapter_.function(arg(0));
+        eax = adapter_.function(arg(0), via);
     } else if (name == "pfnGetFreeFramebufferSize") {
-        eax = adapter_.getFreeFramebufferSize();
+        eax = adapter_.getFreeFramebufferSize(via);
     } else if (name == "pfnSetInitialValue") {
-        adapter_.setInitialValue();
+        adapter_.setInitialValue(via);
     }
     uc_reg_write(uc_, UC_X86_REG_EAX, &eax);
 }

@@ -69,17 +69,24 @@ public:
     uint32_t allocate(uint32_t poolType, uint32_t size, uint32_t tag);
     void freePool(uint32_t address);
 
+    // Where the services driver's hook functions live in the guest.
+    uint32_t hookAddress(sim::Hook hook, sim::Entry entry = sim::Entry::Original) const;
+
     // Internal: dispatch from the emulator's hooks.
     void onStub(uint32_t address);
-    void onImageInstruction();
+    void onImageInstruction(uint32_t address, uint32_t size);
     bool onBadAccess(int type, uint64_t address, int size);
 
 private:
-    uint32_t addStub(const std::string &name, uint32_t argBytes);
-    uint32_t stubFor(sim::Hook hook) const;
+    struct Stub {
+        std::string name;  // import or hook name
+        sim::Entry via;    // for hooks: the original function or the replacement
+    };
+    uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via = sim::Entry::Original);
     uint32_t arg(int index) const;
-    void dispatch(const std::string &name);
+    void dispatch(const Stub &stub);
     void fail(const std::string &what);
+    void requireInCallerFrames(uint32_t address, uint32_t size) const;
 
     class GuestTable;
 
@@ -88,8 +95,9 @@ private:
     sim::CallLog &log_;
     sim::PoolLedger &pool_;
     uc_struct *uc_ = nullptr;
-    std::map<uint32_t, std::string> stubs_;  // stub address -> import or hook name
-    std::map<std::string, uint32_t> stubByName_;
+    std::map<uint32_t, Stub> stubs_;  // by stub address
+    std::map<std::string, uint32_t> stubByName_;      // originals
+    std::map<std::string, uint32_t> replacementByName_;
     struct PoolBlock {
         uint32_t base;   // first mapped page
         uint32_t bytes;  // mapped bytes
@@ -107,6 +115,7 @@ private:
     std::string error_;
     std::string entry_;
     GuestTable *table_ = nullptr;
+    std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
 };
 
 } // namespace emu

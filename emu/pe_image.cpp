@@ -66,8 +66,8 @@ std::string Narrow(const std::u16string &s)
 
 uint32_t Align4(uint32_t v) { return (v + 3) & ~3u; }
 
-// Walks a VS_VERSIONINFO block (file offset, length) and collects the
-// StringFileInfo strings.
+// Walks a VS_VERSIONINFO block (file offset, length) and collects the file
+// type and subtype of its fixed part and the StringFileInfo strings.
 void VersionBlock(const Reader &r, uint32_t off, uint32_t end, Image &img, int depth)
 {
     while (off + 6 <= end) {
@@ -79,6 +79,11 @@ void VersionBlock(const Reader &r, uint32_t off, uint32_t end, Image &img, int d
         const std::u16string key = WString(r, off + 6);
         uint32_t value = Align4(off + 6 + 2 * (key.size() + 1));
         const uint32_t blockEnd = off + length;
+        // VS_FIXEDFILEINFO: signature 0xFEEF04BD; dwFileType at 36, dwFileSubtype at 40.
+        if (depth == 0 && type == 0 && valueLength >= 52 && r.u32(value) == 0xFEEF04BDu) {
+            img.versionFileType = r.u32(value + 36);
+            img.versionFileSubtype = r.u32(value + 40);
+        }
         if (depth == 3 && type == 1 && valueLength > 0) {
             img.versionStrings[Narrow(key)] = Narrow(WString(r, value));
         }

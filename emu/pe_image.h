@@ -70,6 +70,8 @@ struct Image {
     std::vector<Import> imports;
     std::vector<uint32_t> relocations;  // RVAs of HIGHLOW fix-ups
     std::map<std::string, std::string> versionStrings;  // StringFileInfo
+    uint32_t versionFileType = 0;     // VS_FIXEDFILEINFO dwFileType (3: a driver)
+    uint32_t versionFileSubtype = 0;  // dwFileSubtype (VFT2_DRV_*)
 
     const Section *section(const std::string &name) const;
     const Export *exported(const std::string &name) const;

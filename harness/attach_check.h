@@ -35,13 +35,16 @@ struct PublishedArrays {
 // Checks the attach that followed `scene` and returned `result`; adds its
 // published array to `arrays`.  Returns what is wrong, empty when nothing is:
 // - a failed attach made no probe and no allocation and left the list alone;
+// - every record handed to a hook lay in the caller's stack frame;
 // - a build makes exactly the candidate list and the published array, both
 //   PagedPool "Bdll", the candidate list rows x rates x 16 bytes (16 when
 //   empty) and always freed, the array (N + 3) x 80 bytes;
 // - the probes run in table then rate order over the rows not skipped or
 //   disabled, each first probe followed by a second exactly when it was
 //   answered TRUE at the requested rate, carrying the first answer's
-//   Attributes;
+//   Attributes; when pfnQueryMode is found empty after the build, the probes
+//   may stop early, and every probe after the last one made counts as
+//   refused;
 // - ORVX_NUM_MODES = NumModesFromBIOSDLL + 3, and every published record is
 //   the first answer of an accepted combination with the second answer's mark;
 // - when the build stops short (an allocation refused), NumModesFromBIOSDLL is

@@ -15,7 +15,8 @@
 extern "C" {
 #endif
 
-/* One row of the mode catalogue: 30 bytes, packed to 2-byte alignment. */
+/* One row of the mode catalogue: 30 bytes, no gaps (five 16-bit fields after
+   the name, so natural alignment leaves no padding). */
 typedef struct ModeTableEntry {
     char   Name[20];      /* "640X480X256"-style label, NUL-padded; never read */
     USHORT Width;
@@ -39,20 +40,51 @@ typedef struct ModeTableEntry {
 ZERVAL_STATIC_ASSERT(sizeof(ModeTableEntry) == 30, "ModeTableEntry is 30 bytes");
 ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, "VIDEO_MODE_INFORMATION is 80 bytes");
 
-/* Binds the TV and services drivers, initialises the hardware and publishes
-   the mode list.  TRUE when the services driver's init succeeded; then the byte
-   at pResult (if any) is cleared. */
+/* Binds the TV driver (AttachRMX) and the services driver (Attach, handed the
+   hook table), has the hardware initialised through pfnInit, then builds and
+   publishes the mode list.  Call below DISPATCH_LEVEL (PASSIVE_LEVEL as a
+   rule): the build allocates paged pool.  ModeParam has no effect; Context,
+   Param and AttachParam are passed on to the sibling drivers.
+   TRUE: pfnInit succeeded; the byte at pResult (if not NULL) is cleared and a
+   new list is published.  If the list's memory is refused the attach is still
+   TRUE, NumModesFromBIOSDLL is 0 and ORVX_NUM_MODES and pModeInfoFromBIOSDLL
+   keep the earlier list.
+   FALSE: pfnInit failed, or the services driver left pfnInit, pfnQueryMode or
+   pfnSetMode empty; the hook table is wiped, the byte at pResult is not
+   written and the earlier list stays published.
+   The module never frees a published array, on a repeated attach either. */
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
                                              ULONG_PTR ModeParam, ULONG_PTR AttachParam,
                                              UCHAR *pResult);
 
-/* Re-checks a mode record: Length becomes 80 (usable) or 0. */
+/* Asks the services driver again whether a mode record is usable and writes
+   the answer into its Length; no other field changes.  Length 80 when
+   pfnQueryMode accepts the record's depth, resolution and rate (low 16 bits
+   of each) under Flags and answers a rate whose low 7 bits equal the low byte
+   of Frequency; Length 0 otherwise: refused, answered at another rate, a
+   Frequency whose low byte is 128 or more, or no attached services driver.
+   A NULL Mode is ignored.  The module touches no pageable memory here:
+   callable at any IRQL at which the services driver's pfnQueryMode is. */
 ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
-/* Sets a mode: 0, or 87 when the services driver refuses it. */
+/* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
+   record's DriverSpecificAttributeFlags, with 0x80000000 added when Frequency
+   is 0 or 1), then pfnSetMode programs it with the low byte of Option.  The
+   record is only read.
+   0: both hooks said TRUE.  87 (ERROR_INVALID_PARAMETER): the query was
+   refused (pfnSetMode is then not called), the set failed, either hook is
+   empty, or Mode is NULL.  The module touches no pageable memory here:
+   callable at any IRQL at which the services driver's hooks are. */
 ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
-/* Forwarded services; each answers with a default when its hook is empty. */
+/* Forwarded services; each reads its hook when called and answers with a
+   default when the hook is empty, so they may be called before an attach:
+   Orvalen_Function: pfnFunction's result, FALSE when empty.
+   MeltoBiosDll: the low byte of pfnPassThrough's result when it is 0 or more;
+     on a negative result the low byte of the TV driver's S_RMX_Control, asked
+     with the same three values; FALSE when pfnPassThrough is empty.
+   GetFreeFramebufferSize: pfnGetFreeFramebufferSize's result, 0 when empty.
+   BiosDllSetInitialValue: calls pfnSetInitialValue if filled; always 1. */
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL Orvalen_Function(ULONG Value);
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL MeltoBiosDll(ULONG A, ULONG B, ULONG C);
 ZERVAL_IMPORT ULONG ZERVAL_CALL GetFreeFramebufferSize(VOID);
@@ -65,7 +97,11 @@ ZERVAL_IMPORT extern ULONG frequencytable[ZERVAL_FREQUENCY_TABLE_ENTRIES];
 ZERVAL_IMPORT extern ULONG freqTableSize;
 
 /* The published mode list: ORVX_NUM_MODES records, the first three left to
-   the display driver, then NumModesFromBIOSDLL modes in catalogue order. */
+   the display driver, then NumModesFromBIOSDLL modes in catalogue order.  The
+   array is allocated from paged pool at each attach and never freed by the
+   module; it is zero-filled, and the module writes only Length (80 usable,
+   0 not), VisScreenWidth, VisScreenHeight, BitsPerPlane, Frequency and
+   DriverSpecificAttributeFlags of records 3 and on. */
 ZERVAL_IMPORT extern ULONG NumModesFromBIOSDLL;
 ZERVAL_IMPORT extern ULONG ORVX_NUM_MODES;
 ZERVAL_IMPORT extern VIDEO_MODE_INFORMATION *pModeInfoFromBIOSDLL;

@@ -33,22 +33,41 @@ static bool AnsweredAt(const ModeQuery &query, USHORT rate)
     return static_cast<UCHAR>(query.Refresh) == rate;
 }
 
-// Probes one row at one rate.  The first probe is made straight into the next
-// free slot, so an accepted answer is already the candidate, exactly as the
-// services driver left it; the slot after a refused one stays free.  Returns
-// the next free slot.
-static ModeQuery *Probe(PFN_ZERVAL_QUERY_MODE queryMode, ModeQuery *next, const ModeTableEntry &row,
-                        USHORT rate)
+// Sets what a probe asks for; Attributes keeps whatever the query holds.
+static void Ask(ModeQuery &query, const ModeTableEntry &row, USHORT rate, ULONG flags)
 {
-    *next = ModeQuery{row.BitsPerPixel, row.Width, row.Height, rate, 0, ZERVAL_QUERY_ENUMERATE};
-    if (!queryMode(next, 0) || !AnsweredAt(*next, rate))
-        return next;
+    query.BitsPerPixel = row.BitsPerPixel;
+    query.Width = row.Width;
+    query.Height = row.Height;
+    query.Refresh = rate;
+    query.Flags = flags;
+}
 
-    // Second probe decides usability; Attributes keeps the first answer.
-    ModeQuery usable{row.BitsPerPixel, row.Width, row.Height, rate, next->Attributes, ZERVAL_QUERY_USABLE};
-    next->Flags = ZERVAL_MODE_UNUSABLE;
-    if (queryMode(&usable, 0) && AnsweredAt(usable, rate))
-        next->Flags = ZERVAL_MODE_USABLE;
+// One call of pfnQueryMode, read from the table now: the services driver may
+// have replaced it, or emptied it, while answering an earlier probe.  An empty
+// slot is a refusal.
+static bool Accepted(ModeQuery &query)
+{
+    const PFN_ZERVAL_QUERY_MODE queryMode = BiosDllExt.pfnQueryMode;
+    return queryMode != nullptr && queryMode(&query, 0) != FALSE;
+}
+
+// Probes one row at one rate.  The query lives in this frame; an accepted
+// first answer is copied, as the services driver left it, into the next free
+// candidate slot, whose Flags then carries the usability mark.  Returns the
+// next free slot.
+static ModeQuery *Probe(ModeQuery *next, const ModeTableEntry &row, USHORT rate)
+{
+    ModeQuery query;
+    query.Attributes = 0;
+    Ask(query, row, rate, ZERVAL_QUERY_ENUMERATE);
+    if (!Accepted(query) || !AnsweredAt(query, rate))
+        return next;
+    *next = query;
+
+    // The second probe decides usability; Attributes keeps the first answer.
+    Ask(query, row, rate, ZERVAL_QUERY_USABLE);
+    next->Flags = Accepted(query) && AnsweredAt(query, rate) ? ZERVAL_MODE_USABLE : ZERVAL_MODE_UNUSABLE;
     return next + 1;
 }
 
@@ -69,10 +88,6 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
 
     NumModesFromBIOSDLL = 0;
 
-    const PFN_ZERVAL_QUERY_MODE queryMode = BiosDllExt.pfnQueryMode;
-    if (queryMode == nullptr)
-        return -1;
-
     const ULONG rows = ClampToCapacity(modeTableSize, ZERVAL_MODE_TABLE_ROWS);
     const ULONG rates = ClampToCapacity(freqTableSize, ZERVAL_FREQUENCY_TABLE_ENTRIES);
     // Room for every row at every rate; at least one entry, so that the pool is
@@ -84,18 +99,18 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
         return -1;
 
     ModeQuery *next = candidates;
-    const ULONG *const lastRate = frequencytable + rates;
     for (const ModeTableEntry *row = modetable; row != modetable + rows; ++row) {
         if (SkippedRow(*row) || row->Disabled != 0)
             continue;
+        const ULONG *const lastRate = frequencytable + rates;
         if (OnlyAt60Hz(*row)) {
             for (const ULONG *entry = frequencytable; entry != lastRate; ++entry)
                 if (static_cast<USHORT>(*entry) == 60)
-                    next = Probe(queryMode, next, *row, 60);
+                    next = Probe(next, *row, 60);
             continue;
         }
         for (const ULONG *entry = frequencytable; entry != lastRate; ++entry)
-            next = Probe(queryMode, next, *row, static_cast<USHORT>(*entry));
+            next = Probe(next, *row, static_cast<USHORT>(*entry));
     }
     const ULONG found = static_cast<ULONG>(next - candidates);
 

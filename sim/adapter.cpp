@@ -35,9 +35,10 @@ uint32_t Adapter::attach(uint64_t context, uint64_t param, HookTable &table, uin
     return 0;
 }
 
-uint32_t Adapter::init(const InitBuffer &buffer)
+uint32_t Adapter::init(const InitBuffer &buffer, Entry via)
 {
     CallRecord c{Callee::Init};
+    c.via = via;
     c.bufferZero = std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; });
     c.result = onInit ? onInit(buffer) : (profile.initSucceeds ? 1u : 0u);
     log_.add(c);
@@ -45,9 +46,10 @@ uint32_t Adapter::init(const InitBuffer &buffer)
     return static_cast<uint32_t>(c.result);
 }
 
-uint32_t Adapter::queryMode(Query &query, uint32_t zero, const RawQuery *raw)
+uint32_t Adapter::queryMode(Query &query, uint32_t zero, const RawQuery *raw, Entry via)
 {
     CallRecord c{Callee::QueryMode};
+    c.via = via;
     if (raw != nullptr)
         c.raw = *raw;
     c.args = {0, zero};
@@ -65,9 +67,10 @@ uint32_t Adapter::queryMode(Query &query, uint32_t zero, const RawQuery *raw)
     return static_cast<uint32_t>(c.result);
 }
 
-uint32_t Adapter::setMode(const Query &query, uint32_t zero, uint32_t option)
+uint32_t Adapter::setMode(const Query &query, uint32_t zero, uint32_t option, Entry via)
 {
     CallRecord c{Callee::SetMode};
+    c.via = via;
     c.args = {0, zero, option};
     c.in = query;
     c.result = onSetMode ? onSetMode(query, option) : (Decide(profile, query).accepted ? 1u : 0u);
@@ -76,9 +79,10 @@ uint32_t Adapter::setMode(const Query &query, uint32_t zero, uint32_t option)
     return static_cast<uint32_t>(c.result);
 }
 
-int32_t Adapter::passThrough(uint32_t a, uint32_t b, uint32_t c3)
+int32_t Adapter::passThrough(uint32_t a, uint32_t b, uint32_t c3, Entry via)
 {
     CallRecord c{Callee::PassThrough};
+    c.via = via;
     c.args = {a, b, c3};
     const int32_t r = onPassThrough ? onPassThrough(a, b, c3) : profile.passThroughResult;
     c.result = static_cast<uint32_t>(r);
@@ -87,9 +91,10 @@ int32_t Adapter::passThrough(uint32_t a, uint32_t b, uint32_t c3)
     return r;
 }
 
-uint32_t Adapter::function(uint32_t value)
+uint32_t Adapter::function(uint32_t value, Entry via)
 {
     CallRecord c{Callee::Function};
+    c.via = via;
     c.args = {value};
     c.result = onFunction ? onFunction(value) : profile.functionResult;
     log_.add(c);
@@ -97,18 +102,21 @@ uint32_t Adapter::function(uint32_t value)
     return static_cast<uint32_t>(c.result);
 }
 
-uint32_t Adapter::getFreeFramebufferSize()
+uint32_t Adapter::getFreeFramebufferSize(Entry via)
 {
     CallRecord c{Callee::GetFreeFramebufferSize};
+    c.via = via;
     c.result = onGetFreeFramebufferSize ? onGetFreeFramebufferSize() : profile.freeFramebufferBytes;
     log_.add(c);
     after(Callee::GetFreeFramebufferSize);
     return static_cast<uint32_t>(c.result);
 }
 
-void Adapter::setInitialValue()
+void Adapter::setInitialValue(Entry via)
 {
-    log_.add(CallRecord{Callee::SetInitialValue});
+    CallRecord c{Callee::SetInitialValue};
+    c.via = via;
+    log_.add(c);
     after(Callee::SetInitialValue);
 }
 

@@ -21,7 +21,7 @@ class HookTable {
 public:
     virtual ~HookTable() = default;
     virtual TableView view() const = 0;
-    virtual void fill(Hook hook) = 0;   // install the adapter's own hook
+    virtual void fill(Hook hook, Entry entry = Entry::Original) = 0;  // install one of the adapter's hooks
     virtual void clear(Hook hook) = 0;  // make the slot empty
 };
 
@@ -51,14 +51,15 @@ public:
     // The entries and hooks, called by the backends.
     uint32_t attachRmx(uint64_t context, uint64_t param);
     uint32_t attach(uint64_t context, uint64_t param, HookTable &table, uint64_t attachParam);
-    uint32_t init(const InitBuffer &buffer);
+    // `via`: which of the hook's functions the module called.
+    uint32_t init(const InitBuffer &buffer, Entry via = Entry::Original);
     // raw: the 16 bytes as the module laid them out, where the backend has them.
-    uint32_t queryMode(Query &query, uint32_t zero, const RawQuery *raw = nullptr);
-    uint32_t setMode(const Query &query, uint32_t zero, uint32_t option);
-    int32_t passThrough(uint32_t a, uint32_t b, uint32_t c);
-    uint32_t function(uint32_t value);
-    uint32_t getFreeFramebufferSize();
-    void setInitialValue();
+    uint32_t queryMode(Query &query, uint32_t zero, const RawQuery *raw = nullptr, Entry via = Entry::Original);
+    uint32_t setMode(const Query &query, uint32_t zero, uint32_t option, Entry via = Entry::Original);
+    int32_t passThrough(uint32_t a, uint32_t b, uint32_t c, Entry via = Entry::Original);
+    uint32_t function(uint32_t value, Entry via = Entry::Original);
+    uint32_t getFreeFramebufferSize(Entry via = Entry::Original);
+    void setInitialValue(Entry via = Entry::Original);
     uint32_t tvControl(uint32_t a, uint32_t b, uint32_t c);
 
     // The table the services driver was last handed; null before any Attach.

@@ -59,7 +59,15 @@ static std::string FormatQuery(const Query &q)
     return buf;
 }
 
+static std::string DescribeCall(const CallRecord &c);
+
 std::string Describe(const CallRecord &c)
+{
+    const std::string call = DescribeCall(c);
+    return c.via == Entry::Replacement ? call + " [replacement]" : call;
+}
+
+static std::string DescribeCall(const CallRecord &c)
 {
     char buf[160];
     const auto a = [&](int i) { return static_cast<unsigned long long>(c.args[i]); };

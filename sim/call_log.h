@@ -46,12 +46,17 @@ struct CallRecord {
     TableView table{};  // Attach: the table on entry
     bool bufferZero = false;  // Init: the buffer was all zero
     RawQuery raw{};           // QueryMode: the bytes handed over
+    Entry via = Entry::Original;  // hooks: which of the hook's functions was called
 };
 
 class CallLog {
 public:
     void add(const CallRecord &record) { calls_.push_back(record); }
     void clear() { calls_.clear(); }
+    // A call that broke the contract in a way the backend could see but not
+    // stop (the emulator stops the image instead): kept until read.
+    void breach(std::string what) { breaches_.push_back(std::move(what)); }
+    const std::vector<std::string> &breaches() const { return breaches_; }
     const std::vector<CallRecord> &calls() const { return calls_; }
     std::vector<CallRecord> of(Callee callee) const;
     size_t count(Callee callee) const { return of(callee).size(); }
@@ -60,6 +65,7 @@ public:
 
 private:
     std::vector<CallRecord> calls_;
+    std::vector<std::string> breaches_;
 };
 
 const char *CalleeName(Callee callee);

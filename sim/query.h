@@ -61,6 +61,10 @@ enum class Hook : uint8_t {
 };
 constexpr int kHookCount = 8;
 
+// A services driver may install a second function for a hook after the
+// first (a replacement), and the log tells which one the module called.
+enum class Entry : uint8_t { Original, Replacement };
+
 const char *HookName(Hook hook);
 
 } // namespace sim

@@ -116,35 +116,81 @@ TEST_P(HostileServicesDriverTest, AnySubsetOfHooksEmpty)
     }
 }
 
-// The services driver empties pfnQueryMode after its first answer: the build
-// goes on with the hook it started with; later calls find the slot empty and
-// answer their defaults.
-TEST_P(HostileServicesDriverTest, QueryHookEmptiedInTheMiddleOfABuild)
+// The services driver keeps the table's address and installs another
+// pfnQueryMode after its tenth answer: every later probe goes to the new
+// function, and the build is the same.
+TEST_P(HostileServicesDriverTest, QueryHookReplacedInTheMiddleOfABuild)
 {
-    m->adapter.afterHook = [](sim::HookTable &t, Callee c) {
-        if (c == Callee::QueryMode)
-            t.clear(Hook::QueryMode);
+    size_t answered = 0;
+    m->adapter.afterHook = [&answered](sim::HookTable &t, Callee c) {
+        if (c == Callee::QueryMode && ++answered == 10)
+            t.fill(Hook::QueryMode, sim::Entry::Replacement);
     };
     const std::vector<std::string> problems = attachChecked();
     EXPECT_TRUE(problems.empty()) << Join(problems);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
-    expectModeServicesRefuseWithoutCalls();
+    const std::vector<sim::CallRecord> queries = m->log.of(Callee::QueryMode);
+    ASSERT_EQ(queries.size(), 2u * 913u);
+    for (size_t i = 0; i < queries.size(); ++i)
+        ASSERT_EQ(queries[i].via, i < 10 ? sim::Entry::Original : sim::Entry::Replacement) << "probe " << i;
 }
 
-// SetMode reads both hooks before calling either: a services driver that
-// empties pfnSetMode while answering the query still gets the set it was
-// asked for, through the hook SetMode found.
-TEST_P(HostileServicesDriverTest, SetHookEmptiedWhileAnsweringTheQuery)
+// The services driver empties pfnQueryMode in the middle of a build: nothing
+// is called through the empty slot, every later probe counts as refused, and
+// the build publishes what it found in its usual two allocations.  Emptied
+// after a first probe, that combination's second probe is refused too, so it
+// is published unusable.
+TEST_P(HostileServicesDriverTest, QueryHookEmptiedInTheMiddleOfABuild)
+{
+    for (size_t emptiedAfter : {size_t{10}, size_t{9}}) {
+        SCOPED_TRACE("emptied after answer " + std::to_string(emptiedAfter));
+        auto mod = MakeModule(GetParam());
+        PublishedArrays published;
+        size_t answered = 0;
+        mod->adapter.afterHook = [&answered, emptiedAfter](sim::HookTable &t, Callee c) {
+            if (c == Callee::QueryMode && ++answered == emptiedAfter)
+                t.clear(Hook::QueryMode);
+        };
+        const std::vector<std::string> problems = AttachAndCheck(*mod, published);
+        EXPECT_TRUE(problems.empty()) << Join(problems);
+        EXPECT_EQ(mod->log.count(Callee::QueryMode), emptiedAfter);
+        ASSERT_EQ(mod->u32("NumModesFromBIOSDLL"), 5u);  // the accept-all adapter's first five
+        const std::vector<VIDEO_MODE_INFORMATION> list = mod->published();
+        ASSERT_EQ(list.size(), 8u);
+        EXPECT_EQ(list[6].Length, 80u);
+        EXPECT_EQ(list[7].Length, emptiedAfter == 10 ? 80u : 0u);
+        EXPECT_EQ(mod->pool.allocations().size(), 2u);
+        EXPECT_EQ(mod->pool.live().size(), 1u);
+        expectModeServicesRefuseWithoutCalls(*mod);
+        for (const std::string &breach : mod->log.breaches())
+            ADD_FAILURE() << breach;
+    }
+}
+
+// SetMode reads pfnSetMode after pfnQueryMode has answered: a replacement
+// installed while the query is answered gets the set; a slot emptied then
+// makes it 87 without a call.
+TEST_P(HostileServicesDriverTest, SetHookReplacedOrEmptiedWhileAnsweringTheQuery)
 {
     ASSERT_TRUE(attachChecked().empty());
+    VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
+    m->log.clear();
+    m->adapter.afterHook = [](sim::HookTable &t, Callee c) {
+        if (c == Callee::QueryMode)
+            t.fill(Hook::SetMode, sim::Entry::Replacement);
+    };
+    EXPECT_EQ(m->SetMode(&r, 0), 0u);
+    ASSERT_EQ(m->log.count(Callee::SetMode), 1u);
+    EXPECT_EQ(m->log.of(Callee::SetMode)[0].via, sim::Entry::Replacement);
+
+    m->log.clear();
     m->adapter.afterHook = [](sim::HookTable &t, Callee c) {
         if (c == Callee::QueryMode)
             t.clear(Hook::SetMode);
     };
-    VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
-    EXPECT_EQ(m->SetMode(&r, 0), 0u);
-    EXPECT_EQ(m->log.count(Callee::SetMode), 1u);
-    EXPECT_EQ(m->SetMode(&r, 0), 87u);  // now the slot is empty
+    EXPECT_EQ(m->SetMode(&r, 0), 87u);
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 1u);
+    EXPECT_EQ(m->log.count(Callee::SetMode), 0u);
 }
 
 // The TV hook emptied, the Size rewritten and the hooks shuffled between

@@ -142,6 +142,10 @@ TEST(Image, VersionResourceNamesTheDriver)
     EXPECT_EQ(v.at("InternalName"), "zerval.sys");
     EXPECT_NE(v.at("FileDescription").find("zerval"), std::string::npos);
     EXPECT_EQ(v.at("FileVersion"), "1.0.0.0");
+    // A kernel-mode export driver: VFT_DRV, VFT2_DRV_SYSTEM (not a display
+    // driver, which is what imports it).
+    EXPECT_EQ(Driver().versionFileType, 3u);
+    EXPECT_EQ(Driver().versionFileSubtype, 7u);
 }
 
 TEST(Image, ExampleDisplayDriverImportsEveryExport)

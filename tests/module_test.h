@@ -12,9 +12,12 @@ protected:
     void SetUp() override { m = MakeModule(GetParam()); }
     void TearDown() override
     {
-        // No test may leave the pool with a fault.
+        // No test may leave the pool with a fault, nor a record handed to a
+        // hook outside the caller's stack.
         for (const std::string &fault : m->pool.faults())
             ADD_FAILURE() << "pool fault: " << fault;
+        for (const std::string &breach : m->log.breaches())
+            ADD_FAILURE() << "contract breach: " << breach;
     }
 
     // A record as the display driver would hand it over.
@@ -33,15 +36,16 @@ protected:
 
     // With no query hook to ask, vValidateMode marks a record unusable and
     // SetMode returns 87, and neither calls anybody.
-    void expectModeServicesRefuseWithoutCalls()
+    static void expectModeServicesRefuseWithoutCalls(ModuleUnderTest &module)
     {
-        const size_t calls = m->log.calls().size();
+        const size_t calls = module.log.calls().size();
         VIDEO_MODE_INFORMATION r = Record(640, 480, 8, 60);
-        m->vValidateMode(&r, 0);
+        module.vValidateMode(&r, 0);
         EXPECT_EQ(r.Length, 0u);
-        EXPECT_EQ(m->SetMode(&r, 0), 87u);
-        EXPECT_EQ(m->log.calls().size(), calls);
+        EXPECT_EQ(module.SetMode(&r, 0), 87u);
+        EXPECT_EQ(module.log.calls().size(), calls);
     }
+    void expectModeServicesRefuseWithoutCalls() { expectModeServicesRefuseWithoutCalls(*m); }
 
     std::unique_ptr<ModuleUnderTest> m;
 };

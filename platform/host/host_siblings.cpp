@@ -1,8 +1,11 @@
 // The services driver (kelv.sys) and TV driver (rmx.sys) for the host build:
 // real C entries and hooks that marshal to the bound adapter model.
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "host_doubles.h"
 #include "host_state.h"
@@ -24,32 +27,86 @@ sim::RawQuery RawOf(const ModeQuery &query)
     return raw;
 }
 
-BOOLEAN HookInit(PVOID buffer)
+// The highest address of the calling thread's stack (slow: read once per thread).
+uintptr_t StackTop()
 {
-    sim::InitBuffer copy;
-    std::memcpy(copy.data(), buffer, copy.size());
-    return static_cast<BOOLEAN>(Model().init(copy));
+    pthread_attr_t attr;
+    void *base = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0)
+        return UINTPTR_MAX;
+    pthread_attr_getstack(&attr, &base, &size);
+    pthread_attr_destroy(&attr);
+    return reinterpret_cast<uintptr_t>(base) + size;
 }
 
+// A record or buffer handed to a hook must lie in the caller's frames: above
+// the hook's own frame, within the thread's stack.
+__attribute__((noinline)) void RequireInCallerFrames(const char *hook, const void *record, size_t size)
+{
+    const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    const uintptr_t at = reinterpret_cast<uintptr_t>(record);
+    thread_local const uintptr_t top = StackTop();
+    if (at > here && at + size <= top)
+        return;
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", record);
+    Current().log->breach(std::string(hook) + " was handed a " + std::to_string(size) + "-byte record at " +
+                          address + ", outside the caller's stack frame");
+}
+
+// Each hook comes twice, so that a services driver can replace one with a
+// function of its own and the log tells which one the module called.
+using sim::Entry;
+
+template <Entry via>
+BOOLEAN HookInit(PVOID buffer)
+{
+    RequireInCallerFrames("pfnInit", buffer, sizeof(sim::InitBuffer));
+    sim::InitBuffer copy;
+    std::memcpy(copy.data(), buffer, copy.size());
+    return static_cast<BOOLEAN>(Model().init(copy, via));
+}
+
+template <Entry via>
 BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 {
+    RequireInCallerFrames("pfnQueryMode", query, sizeof *query);
     const sim::RawQuery raw = RawOf(*query);
     sim::Query v = sim::FromRaw(raw);
-    const uint32_t r = Model().queryMode(v, zero, &raw);
+    const uint32_t r = Model().queryMode(v, zero, &raw, via);
     const sim::RawQuery answer = sim::ToRaw(v);
     std::memcpy(query, answer.data(), answer.size());
     return static_cast<BOOLEAN>(r);
 }
 
+template <Entry via>
 BOOLEAN HookSetMode(ModeQuery *query, ULONG zero, ULONG option)
 {
-    return static_cast<BOOLEAN>(Model().setMode(sim::FromRaw(RawOf(*query)), zero, option));
+    RequireInCallerFrames("pfnSetMode", query, sizeof *query);
+    return static_cast<BOOLEAN>(Model().setMode(sim::FromRaw(RawOf(*query)), zero, option, via));
 }
 
-LONG HookPassThrough(ULONG a, ULONG b, ULONG c) { return Model().passThrough(a, b, c); }
-BOOLEAN HookFunction(ULONG value) { return static_cast<BOOLEAN>(Model().function(value)); }
-ULONG HookGetFreeFramebufferSize() { return Model().getFreeFramebufferSize(); }
-VOID HookSetInitialValue() { Model().setInitialValue(); }
+template <Entry via>
+LONG HookPassThrough(ULONG a, ULONG b, ULONG c)
+{
+    return Model().passThrough(a, b, c, via);
+}
+template <Entry via>
+BOOLEAN HookFunction(ULONG value)
+{
+    return static_cast<BOOLEAN>(Model().function(value, via));
+}
+template <Entry via>
+ULONG HookGetFreeFramebufferSize()
+{
+    return Model().getFreeFramebufferSize(via);
+}
+template <Entry via>
+VOID HookSetInitialValue()
+{
+    Model().setInitialValue(via);
+}
 
 // The table as the services driver holds it: the address Attach was given.
 class HostHookTable : public sim::HookTable {
@@ -77,22 +134,29 @@ public:
         return v;
     }
 
-    void fill(sim::Hook hook) override { set(hook, true); }
-    void clear(sim::Hook hook) override { set(hook, false); }
+    void fill(sim::Hook hook, Entry entry) override
+    {
+        if (entry == Entry::Original)
+            set<Entry::Original>(hook, true);
+        else
+            set<Entry::Replacement>(hook, true);
+    }
+    void clear(sim::Hook hook) override { set<Entry::Original>(hook, false); }
 
 private:
+    template <Entry via>
     void set(sim::Hook hook, bool on)
     {
         switch (hook) {
-        case sim::Hook::Init: table->pfnInit = on ? HookInit : nullptr; break;
-        case sim::Hook::QueryMode: table->pfnQueryMode = on ? HookQueryMode : nullptr; break;
-        case sim::Hook::SetMode: table->pfnSetMode = on ? HookSetMode : nullptr; break;
-        case sim::Hook::PassThrough: table->pfnPassThrough = on ? HookPassThrough : nullptr; break;
-        case sim::Hook::Function: table->pfnFunction = on ? HookFunction : nullptr; break;
+        case sim::Hook::Init: table->pfnInit = on ? HookInit<via> : nullptr; break;
+        case sim::Hook::QueryMode: table->pfnQueryMode = on ? HookQueryMode<via> : nullptr; break;
+        case sim::Hook::SetMode: table->pfnSetMode = on ? HookSetMode<via> : nullptr; break;
+        case sim::Hook::PassThrough: table->pfnPassThrough = on ? HookPassThrough<via> : nullptr; break;
+        case sim::Hook::Function: table->pfnFunction = on ? HookFunction<via> : nullptr; break;
         case sim::Hook::GetFreeFramebufferSize:
-            table->pfnGetFreeFramebufferSize = on ? HookGetFreeFramebufferSize : nullptr;
+            table->pfnGetFreeFramebufferSize = on ? HookGetFreeFramebufferSize<via> : nullptr;
             break;
-        case sim::Hook::SetInitialValue: table->pfnSetInitialValue = on ? HookSetInitialValue : nullptr; break;
+        case sim::Hook::SetInitialValue: table->pfnSetInitialValue = on ? HookSetInitialValue<via> : nullptr; break;
         case sim::Hook::TvControl: table->pfnTvControl = on ? S_RMX_Control : nullptr; break;
         }
     }
