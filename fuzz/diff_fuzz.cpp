@@ -111,14 +111,16 @@ sim::CallRecord Normalised(sim::CallRecord c, const sim::PoolLedger &pool, const
 
 bool Same(const sim::CallRecord &a, const sim::CallRecord &b)
 {
-    return a.callee == b.callee && a.args == b.args && a.result == b.result && a.in == b.in && a.out == b.out &&
-           a.table.size == b.table.size && a.table.filled == b.table.filled &&
+    return a.callee == b.callee && a.via == b.via && a.args == b.args && a.result == b.result && a.in == b.in &&
+           a.out == b.out && a.table.size == b.table.size && a.table.filled == b.table.filled &&
            a.table.tvControlIsRmx == b.table.tvControlIsRmx && a.bufferZero == b.bufferZero && a.raw == b.raw;
 }
 
 std::string DescribeCall(const sim::CallRecord &c)
 {
     std::string s = sim::CalleeName(c.callee);
+    if (c.via == sim::Entry::Replacement)
+        s += " (replacement)";
     switch (c.callee) {
     case sim::Callee::AllocatePool:
         return s + Format("(type %" PRIu64 ", %" PRIu64 " bytes, tag 0x%" PRIx64 ") = ", c.args[0], c.args[1],
@@ -166,6 +168,7 @@ struct Entry {
 
 class Transcript {
 public:
+    Transcript() { entries_.reserve(1 << 14); }
     void push_back(std::string line) { entries_.push_back(Entry{Entry::Text, std::move(line), {}}); }
     void call(const sim::CallRecord &c) { entries_.push_back(Entry{Entry::Call, {}, c}); }
     void records(std::string bytes) { entries_.push_back(Entry{Entry::Records, std::move(bytes), {}}); }
@@ -303,15 +306,19 @@ Transcript Run(ModuleUnderTest &m, const Sides &side, const uint8_t *data, size_
     m.adapter.onFunction = [&in](uint32_t) { return in.ConsumeIntegral<uint32_t>(); };
     m.adapter.onGetFreeFramebufferSize = [&in] { return in.ConsumeIntegral<uint32_t>(); };
     m.adapter.onTvControl = [&in](uint32_t, uint32_t, uint32_t) { return in.ConsumeIntegral<uint32_t>(); };
-    // Now and then the services driver empties a hook, or fills one again,
-    // right after answering.
-    int rewrite = 0;  // 0: none; +n: fill hook n-1; -n: empty hook n-1
-    m.adapter.afterHook = [&rewrite](sim::HookTable &table, sim::Callee) {
-        if (rewrite > 0)
-            table.fill(static_cast<sim::Hook>(rewrite - 1));
-        else if (rewrite < 0)
-            table.clear(static_cast<sim::Hook>(-rewrite - 1));
-        rewrite = 0;
+    // Now and then the services driver empties a hook, or fills it with its
+    // original or a replacement function, right after answering.
+    enum class Rewrite { None, Empty, Original, Replacement };
+    Rewrite rewrite = Rewrite::None;
+    sim::Hook rewritten = sim::Hook::Init;
+    m.adapter.afterHook = [&rewrite, &rewritten](sim::HookTable &table, sim::Callee) {
+        switch (rewrite) {
+        case Rewrite::Empty: table.clear(rewritten); break;
+        case Rewrite::Original: table.fill(rewritten, sim::Entry::Original); break;
+        case Rewrite::Replacement: table.fill(rewritten, sim::Entry::Replacement); break;
+        case Rewrite::None: break;
+        }
+        rewrite = Rewrite::None;
     };
 
     int attaches = 0;
@@ -363,9 +370,11 @@ Transcript Run(ModuleUnderTest &m, const Sides &side, const uint8_t *data, size_
             break;
         }
         case 7: {
-            const int hook = 1 + in.ConsumeIntegralInRange<int>(0, sim::kHookCount - 1);
-            rewrite = in.ConsumeBool() ? hook : -hook;
-            t.push_back(Format("after the next hook call: %s hook %d", rewrite > 0 ? "fill" : "empty", hook - 1));
+            rewritten = static_cast<sim::Hook>(in.ConsumeIntegralInRange<int>(0, sim::kHookCount - 1));
+            rewrite = in.PickValueInArray({Rewrite::Empty, Rewrite::Original, Rewrite::Replacement});
+            static const char *const kHow[] = {"", "empty", "fill with the original", "fill with a replacement"};
+            t.push_back(Format("after the next hook call: %s %s", kHow[static_cast<int>(rewrite)],
+                               sim::HookName(rewritten)));
             break;
         }
         default:
@@ -427,6 +436,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     {
         std::unique_ptr<ModuleUnderTest> m = MakeModule(Backend::Host);
         host = Run(*m, Sides{sizeof(DllExt)}, data, size);
+        // The host doubles see a record handed outside the caller's frame; the
+        // emulator stops the image instead.
+        if (!m->log.breaches().empty()) {
+            std::fprintf(stderr, "the host build broke the contract: %s\n", m->log.breaches().front().c_str());
+            std::abort();
+        }
     }
     Transcript image;
     try {
