@@ -136,7 +136,8 @@ std::string DescribeCall(const sim::CallRecord &c)
     case sim::Callee::Attach:
         return s + Format("(0x%" PRIx64 ", 0x%" PRIx64 ", table size ", c.args[0], c.args[1]) +
                (c.table.size == 0xFFFFFFFFu ? std::string("sizeof(DllExt)") : std::to_string(c.table.size)) +
-               Format(" filled 0x%02x tv %d, 0x%" PRIx64 ")", c.table.filled, c.table.tvControlIsRmx ? 1 : 0, c.args[3]);
+               Format(" filled 0x%02x tv %d, 0x%" PRIx64 ")", c.table.filled, c.table.tvControlIsRmx ? 1 : 0,
+                      c.args[3]);
     case sim::Callee::Init: return s + Format("(buffer %s) = 0x%" PRIx64, c.bufferZero ? "zero" : "not zero", c.result);
     default:
         return s + Format("(0x%" PRIx64 ", 0x%" PRIx64 ", 0x%" PRIx64 ") = 0x%" PRIx64, c.args[0], c.args[1],
@@ -203,7 +204,8 @@ void Observe(ModuleUnderTest &m, const Sides &side, Transcript &t, bool records)
     }
     std::string books = "  pool:";
     for (const sim::Allocation &a : m.pool.allocations())
-        books += Format(" [%" PRIu64 " bytes %s%s]", a.size, a.address != 0 ? "granted" : "refused", a.live ? " live" : "");
+        books += Format(" [%" PRIu64 " bytes %s%s]", a.size, a.address != 0 ? "granted" : "refused",
+                        a.live ? " live" : "");
     for (const std::string &f : m.pool.faults())
         books += " fault: " + f;
     t.push_back(books);

@@ -212,9 +212,12 @@ TEST_P(ModeListTest, SkipRulesForTwentyFourBitsMatchTheWholeResolution)
     ASSERT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
     const auto list = modes();
-    for (const auto &[w, h] : {std::pair{800u, 480u}, std::pair{1024u, 480u}, std::pair{320u, 768u}}) {
-        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-        EXPECT_EQ(std::count_if(list.begin(), list.end(), [&](const auto &r) { return Is(r, w, h, 24); }), 16);
+    const std::pair<uint32_t, uint32_t> sizes[] = {{800, 480}, {1024, 480}, {320, 768}};
+    for (const std::pair<uint32_t, uint32_t> size : sizes) {
+        SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+        EXPECT_EQ(std::count_if(list.begin(), list.end(),
+                                [size](const auto &r) { return Is(r, size.first, size.second, 24); }),
+                  16);
     }
 }
 
