@@ -13,9 +13,22 @@ using nlohmann::json;
 
 namespace {
 
+// The message is one line even for a field name that holds control
+// characters (an unknown field is named as the file spells it).
 [[noreturn]] void Bad(const std::string &field, const std::string &why)
 {
-    throw std::runtime_error("profile field '" + field + "': " + why);
+    std::string name;
+    for (unsigned char c : field) {
+        if (c < 0x20 || c == 0x7F) {
+            static const char digits[] = "0123456789abcdef";
+            name += "\\x";
+            name += digits[c >> 4];
+            name += digits[c & 15];
+        } else {
+            name += static_cast<char>(c);
+        }
+    }
+    throw std::runtime_error("profile field '" + name + "': " + why);
 }
 
 uint64_t Unsigned(const json &j, const std::string &field, uint64_t max)
