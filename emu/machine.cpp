@@ -20,6 +20,8 @@ constexpr uint32_t kStackBase = 0x00100000;
 constexpr uint32_t kStackSize = 0x10000;
 constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
 constexpr uint64_t kInstructionLimit = 50'000'000;
+// The image lies between the stub page and the pool.
+constexpr uint32_t kLargestImage = 16u << 20;
 
 // Values the image's callee-saved registers must still hold on return.
 constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
@@ -149,11 +151,39 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
         const bool neighbour = std::any_of(neighbours_.begin(), neighbours_.end(),
                                            [&](const Neighbour &n) { return SameModule(n.module, i.module); });
         if (!known && !neighbour)
-            throw pe::BadImage("imports " + i.module + "!" + i.name + ", which the simulation does not provide");
+            throw pe::BadImage("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
+                               ", which the simulation does not provide");
     }
 
-    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
+    // Everything the loader writes lies inside the image, and the image fits
+    // below the stub page's neighbours and the pool.
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
+        throw pe::BadImage("SizeOfImage " + Hex(image.sizeOfImage) + " is not 1 byte to " +
+                           std::to_string(kLargestImage >> 20) + " MiB");
     const uint32_t imageSize = RoundUp(image.sizeOfImage, kPage);
+    for (const pe::Section &s : image.sections)
+        if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > imageSize)
+            throw pe::BadImage("section " + pe::Printable(s.name) + " lies outside the image");
+    for (uint32_t rva : image.relocations)
+        if (uint64_t(rva) + 4 > imageSize)
+            throw pe::BadImage("a base relocation at RVA " + Hex(rva) + " lies outside the image");
+    for (const pe::Import &i : image.imports)
+        if (uint64_t(i.iatRva) + 4 > imageSize)
+            throw pe::BadImage("the import address of " + pe::Printable(i.name) + " lies outside the image");
+
+    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
+    // A load that fails closes the engine again: the destructor does not run.
+    struct CloseOnThrow {
+        uc_struct *&uc;
+        bool loaded = false;
+        ~CloseOnThrow()
+        {
+            if (!loaded) {
+                uc_close(uc);
+                uc = nullptr;
+            }
+        }
+    } guard{uc_};
     Check(uc_mem_map(uc_, kLoadBase, imageSize, UC_PROT_ALL), "map image");
     checked_.assign(imageSize, false);
     Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
@@ -161,10 +191,9 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
 
     // Headers and sections, then base relocations for the new base.
-    write(kLoadBase, image.bytes.data(), std::min<uint32_t>(image.sizeOfHeaders, image.bytes.size()));
+    write(kLoadBase, image.bytes.data(), std::min<uint32_t>({image.sizeOfHeaders, imageSize,
+                                                             static_cast<uint32_t>(image.bytes.size())}));
     for (const pe::Section &s : image.sections) {
-        if (s.virtualAddress + std::max(s.virtualSize, s.rawSize) > imageSize)
-            throw pe::BadImage("section " + s.name + " lies outside the image");
         const uint32_t n = std::min(s.rawSize, std::max(s.virtualSize, s.rawSize));
         if (n != 0)
             write(kLoadBase + s.virtualAddress, image.bytes.data() + s.rawOffset, n);
@@ -198,6 +227,14 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
             Check(uc_mem_protect(uc_, kLoadBase + s.virtualAddress, size, Perms(s.characteristics)), "protect");
     }
     Check(uc_mem_protect(uc_, kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
+    for (const pe::Section &s : image.sections) {
+        const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
+        if (size != 0 && (s.characteristics & pe::kScnWrite)) {
+            Snapshot snap{kLoadBase + s.virtualAddress, std::vector<uint8_t>(size)};
+            read(snap.address, snap.bytes.data(), size);
+            writable_.push_back(std::move(snap));
+        }
+    }
 
     uc_hook h;
     Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(StubHook), this, kStubPage,
@@ -208,6 +245,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
           "hook image");
     Check(uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(BadAccessHook), this, 1, 0),
           "hook faults");
+    guard.loaded = true;
 }
 
 Machine::~Machine()
@@ -215,6 +253,21 @@ Machine::~Machine()
     delete table_;
     if (uc_ != nullptr)
         uc_close(uc_);
+}
+
+void Machine::reset()
+{
+    for (const auto &[address, block] : poolBlocks_)
+        uc_mem_unmap(uc_, block.base, block.bytes);
+    poolBlocks_.clear();
+    nextPool_ = kPoolBase;
+    for (const Snapshot &snap : writable_)
+        write(snap.address, snap.bytes.data(), static_cast<uint32_t>(snap.bytes.size()));
+    const std::vector<uint8_t> zeros(std::max(kStackSize, kCallerDataSize), 0);
+    write(kStackBase, zeros.data(), kStackSize);
+    write(kCallerData, zeros.data(), kCallerDataSize);
+    last_ = CallStats{};
+    error_.clear();
 }
 
 uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via)
@@ -444,7 +497,7 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     default: break;
     }
     std::string where;
-    if (address >= 0x20000000u && address < nextPool_)
+    if (address >= kPoolBase && address < nextPool_)
         where = " (a pool guard page or a freed block)";
     else if (address < kPage)
         where = " (NULL)";

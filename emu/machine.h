@@ -35,6 +35,7 @@ struct CallStats {
 class Machine {
 public:
     static constexpr uint32_t kLoadBase = 0x00800000;  // away from the preferred base
+    static constexpr uint32_t kPoolBase = 0x20000000;  // the special pool grows up from here
 
     // Refuses (BadImage) an image that is not a PE32 i386 native driver or that
     // imports anything the simulation does not provide.
@@ -57,6 +58,11 @@ public:
     // The same for an export (or "DriverEntry") of a loaded image by module name.
     uint32_t call(const std::string &module, const std::string &exportName, const std::vector<uint32_t> &args);
     const CallStats &lastCall() const { return last_; }
+    // Back to the state just after loading, without loading again: the
+    // writable sections as the loader left them, the pool empty (every block
+    // unmapped), the stack and the caller's page zero.  The adapter, log and
+    // ledger belong to the caller, who resets them.
+    void reset();
 
     uint32_t exportAddress(const std::string &name) const;
     void read(uint32_t address, void *out, uint32_t size) const;
@@ -128,7 +134,12 @@ private:
         uint32_t bytes;  // mapped bytes
     };
     std::map<uint32_t, PoolBlock> poolBlocks_;  // by the address handed out
-    uint32_t nextPool_ = 0x20000000;
+    uint32_t nextPool_ = kPoolBase;
+    struct Snapshot {
+        uint32_t address;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Snapshot> writable_;  // the writable sections as loaded
     uint32_t entryEsp_ = 0;
     uint32_t minEsp_ = 0;
     CallStats last_;

@@ -131,6 +131,26 @@ void ParseVersion(const Reader &r, Image &img, uint32_t rsrcRva)
 
 } // namespace
 
+std::string Printable(const std::string &name)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : name) {
+        if (out.size() >= 64) {
+            out += "...";
+            break;
+        }
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
 const Section *Image::section(const std::string &name) const
 {
     for (const Section &s : sections)
@@ -249,7 +269,7 @@ Image Parse(std::vector<uint8_t> bytes)
                 if (t == 0)
                     break;
                 if (t & 0x80000000u)
-                    throw BadImage("import by ordinal from " + module + " is not supported");
+                    throw BadImage("import by ordinal from " + Printable(module) + " is not supported");
                 img.imports.push_back(Import{module, CString(img, t + 2), iat + 4 * i});
             }
         }
@@ -259,9 +279,11 @@ Image Parse(std::vector<uint8_t> bytes)
         ParseVersion(r, img, rva);
     dir(5, rva, size);  // base relocations
     if (rva) {
-        for (uint32_t off = RvaToOffset(img, rva), end = off + size; off + 8 <= end;) {
+        const uint32_t start = RvaToOffset(img, rva);
+        r.at(start, size);  // the whole table lies in the file
+        for (uint32_t off = start, end = start + size; off + 8 <= end;) {
             const uint32_t page = r.u32(off), blockSize = r.u32(off + 4);
-            if (blockSize < 8)
+            if (blockSize < 8 || blockSize > end - off)
                 throw BadImage("malformed base relocation block");
             for (uint32_t e = 8; e + 2 <= blockSize; e += 2) {
                 const uint32_t entry = r.u16(off + e);

@@ -80,6 +80,10 @@ struct Image {
     uint32_t u32At(uint32_t rva) const;
 };
 
+// A name read from an image, fit for a one-line message: anything but
+// printable ASCII as \xNN, at most 64 characters.
+std::string Printable(const std::string &name);
+
 // Throws BadImage with a one-line reason.
 Image Parse(std::vector<uint8_t> bytes);
 Image Load(const std::string &path);

@@ -10,6 +10,7 @@ packages=(
   libclang-rt-14-dev clang-tidy cppcheck
   clang-14 lld-14 llvm-14
   edid-decode
+  python3
 )
 
 missing=()

@@ -13,9 +13,22 @@ using nlohmann::json;
 
 namespace {
 
+// The message is one line even for a field name that holds control
+// characters (an unknown field is named as the file spells it).
 [[noreturn]] void Bad(const std::string &field, const std::string &why)
 {
-    throw std::runtime_error("profile field '" + field + "': " + why);
+    std::string name;
+    for (unsigned char c : field) {
+        if (c < 0x20 || c == 0x7F) {
+            static const char digits[] = "0123456789abcdef";
+            name += "\\x";
+            name += digits[c >> 4];
+            name += digits[c & 15];
+        } else {
+            name += static_cast<char>(c);
+        }
+    }
+    throw std::runtime_error("profile field '" + name + "': " + why);
 }
 
 // Whole numbers only: 1.0, "1" and true are refused, as is anything outside
@@ -129,6 +142,8 @@ Profile ProfileFromJson(const std::string &text)
     } catch (const json::parse_error &e) {
         throw std::runtime_error("not valid JSON: " +
                                  (e.byte > text.size() ? std::string("it ends too early") : "syntax error at " + Position(text, e.byte)));
+    } catch (const json::out_of_range &) {  // the only one parse throws: a number too large for 64 bits
+        throw std::runtime_error("not valid JSON: a number too large for 64 bits");
     }
     if (!j.is_object())
         throw std::runtime_error("a profile is a JSON object ({ ... }), not " + std::string(j.type_name()));

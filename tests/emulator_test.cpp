@@ -43,6 +43,33 @@ TEST_P(EmulatorOnImage, RefusesUnknownImports)
     EXPECT_NE(LoadError(example).find("zerval.sys!"), std::string::npos);
 }
 
+// Whatever the image says, the loader writes only inside it, and refuses it
+// with one printable line.
+TEST(Emulator, RefusesWhatItCannotLoadWithOnePrintableLine)
+{
+    const auto refusal = [](const pe::Image &image) {
+        const std::string message = LoadError(image);
+        EXPECT_TRUE(std::all_of(message.begin(), message.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+            << message;
+        return message;
+    };
+    pe::Image image = DefaultImage();
+    image.sizeOfImage = 0x7FFFF000;
+    EXPECT_NE(refusal(image).find("SizeOfImage 0x7ffff000"), std::string::npos);
+    image.sizeOfImage = 0;
+    EXPECT_NE(refusal(image).find("SizeOfImage 0x0"), std::string::npos);
+
+    image = DefaultImage();
+    image.sections.back().virtualSize = 0xFFFFF000u;  // wraps past 4 GiB
+    EXPECT_NE(refusal(image).find("lies outside the image"), std::string::npos);
+    image = DefaultImage();
+    image.relocations.push_back(image.sizeOfImage - 2);
+    EXPECT_NE(refusal(image).find("base relocation"), std::string::npos);
+    image = DefaultImage();
+    image.imports.push_back(pe::Import{"k\x01\xffl.sys", "\x1b[2J", 0});
+    EXPECT_NE(refusal(image).find("k\\x01\\xffl.sys!\\x1b[2J"), std::string::npos);
+}
+
 TEST_P(EmulatorOnImage, RunsTheImageAwayFromItsPreferredBase)
 {
     auto m = MakeImageModule(Built());

@@ -46,14 +46,19 @@ TEST_P(ForwardedTest, PassThroughNonNegativeReturnsLowByteWithoutTv)
 TEST_P(ForwardedTest, PassThroughNegativeAsksTheTvDriver)
 {
     ASSERT_EQ(m->attach(), TRUE);
-    m->adapter.onPassThrough = [](uint32_t, uint32_t, uint32_t) { return -1; };
-    m->adapter.onTvControl = [](uint32_t, uint32_t, uint32_t) { return 0x12345601u; };
-    EXPECT_EQ(m->MeltoBiosDll(0xA, 0xB, 0xC), 1u);
-    const auto tv = m->log.of(Callee::TvControl).at(0);
-    EXPECT_EQ(tv.args[0], 0xAu);
-    EXPECT_EQ(tv.args[1], 0xBu);
-    EXPECT_EQ(tv.args[2], 0xCu);
-    EXPECT_EQ(m->log.driverSequence().back(), Callee::TvControl);
+    // Any negative answer, not only -1.
+    for (int32_t answer : {-1, -2, -0x100, INT32_MIN}) {
+        SCOPED_TRACE(answer);
+        m->log.clear();
+        m->adapter.onPassThrough = [answer](uint32_t, uint32_t, uint32_t) { return answer; };
+        m->adapter.onTvControl = [](uint32_t, uint32_t, uint32_t) { return 0x12345601u; };
+        EXPECT_EQ(m->MeltoBiosDll(0xA, 0xB, 0xC), 1u);
+        const auto tv = m->log.of(Callee::TvControl).at(0);
+        EXPECT_EQ(tv.args[0], 0xAu);
+        EXPECT_EQ(tv.args[1], 0xBu);
+        EXPECT_EQ(tv.args[2], 0xCu);
+        EXPECT_EQ(m->log.driverSequence().back(), Callee::TvControl);
+    }
 }
 
 TEST_P(ForwardedTest, PassThroughNegativeWithEmptyTvControlReturnsFalse)

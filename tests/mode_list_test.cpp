@@ -1,6 +1,8 @@
 // The mode-list build: what is probed, what is published, in which order, and
 // what happens when memory runs out.
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "module_test.h"
 
@@ -80,7 +82,9 @@ TEST_P(ModeListTest, ProbesSendEnumerateThenUsableFlags)
     const auto probes = m->log.of(Callee::QueryMode);
     ASSERT_EQ(probes.size(), 1826u);
     for (size_t i = 0; i < probes.size(); i += 2) {
+        // Both probes hand the query with a second argument of 0.
         EXPECT_EQ(probes[i].in.flags, 2u);
+        EXPECT_EQ(probes[i].args[1], 0u);
         EXPECT_EQ(probes[i + 1].in.flags, 0u);
         EXPECT_EQ(probes[i + 1].args[1], 0u);
     }
@@ -182,13 +186,41 @@ TEST_P(ModeListTest, SecondProbeAtAnotherRateIsUnusable)
 
 TEST_P(ModeListTest, DisabledRowContributesNothing)
 {
-    ModeTableEntry row = m->row(0);
-    row.Disabled = 1;
-    m->setRow(0, row);
+    // Any non-zero Disabled counts, in either byte of the field.
+    for (uint16_t disabled : {uint16_t{1}, uint16_t{0x100}, uint16_t{0x8000}}) {
+        SCOPED_TRACE(disabled);
+        ModeTableEntry row = m->row(0);
+        row.Disabled = disabled;
+        m->setRow(0, row);
+        m->log.clear();
+        ASSERT_EQ(m->attach(), TRUE);
+        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 16u);
+        for (const auto &r : modes())
+            EXPECT_FALSE(Is(r, 640, 480, 8));
+        for (const auto &probe : m->log.of(Callee::QueryMode))
+            ASSERT_FALSE(probe.in.width == 640 && probe.in.height == 480 && probe.in.bitsPerPixel == 8);
+    }
+}
+
+TEST_P(ModeListTest, SkipRulesForTwentyFourBitsMatchTheWholeResolution)
+{
+    // 24-bit rows are skipped at 800x600, 640x480 and any 720-wide height, and
+    // 1024x768 is probed at 60 Hz only; the same widths at other heights are
+    // ordinary rows.  Rows 34 to 36 (320x200, 320x240, 512x384 at 24 bits) are
+    // edited into them.
+    m->setRow(34, ModeTableEntry{"X", 800, 480, 24, 0, 0});
+    m->setRow(35, ModeTableEntry{"X", 1024, 480, 24, 0, 0});
+    m->setRow(36, ModeTableEntry{"X", 320, 768, 24, 0, 0});
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 16u);
-    for (const auto &r : modes())
-        EXPECT_FALSE(Is(r, 640, 480, 8));
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    const auto list = modes();
+    const std::pair<uint32_t, uint32_t> sizes[] = {{800, 480}, {1024, 480}, {320, 768}};
+    for (const std::pair<uint32_t, uint32_t> &size : sizes) {
+        SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+        EXPECT_EQ(std::count_if(list.begin(), list.end(),
+                                [size](const auto &r) { return Is(r, size.first, size.second, 24); }),
+                  16);
+    }
 }
 
 TEST_P(ModeListTest, EveryRowDisabledPublishesOnlyTheLeadingRecords)
@@ -224,6 +256,32 @@ TEST_P(ModeListTest, RateOf256OrMoreNeverMatches)
     for (const auto &r : modes())
         EXPECT_NE(r.Frequency, 44u);
     EXPECT_EQ(modes()[0].Frequency, 48u);
+}
+
+TEST_P(ModeListTest, RateIsTheEntrysLow16Bits)
+{
+    // 316 has 60 in its low byte but is not 60: the 1024x768 row at 24 bits,
+    // probed at 60 Hz only, is not probed at all, and no answer left at 316
+    // (low byte 60) matches it.  0x1003C is 60 in its low 16 bits, and is 60.
+    m->setRate(3, 316);  // 60's slot
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 57u - 1u);
+    for (const auto &probe : m->log.of(Callee::QueryMode)) {
+        ASSERT_FALSE(probe.in.width == 1024 && probe.in.height == 768 && probe.in.bitsPerPixel == 24);
+        ASSERT_NE(probe.in.refresh, 60u);
+    }
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 57u * 16u + (913u - 58u));
+    for (const auto &r : modes())
+        ASSERT_NE(r.Frequency, 60u);
+
+    m->setRate(3, 0x1003C);
+    m->log.clear();
+    ASSERT_EQ(m->attach(), TRUE);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    const auto list = modes();
+    const auto it = std::find_if(list.begin(), list.end(), [](const auto &r) { return Is(r, 1024, 768, 24); });
+    ASSERT_NE(it, list.end());
+    EXPECT_EQ(it->Frequency, 60u);
 }
 
 TEST_P(ModeListTest, TableSizesBeyondCapacityAreClamped)

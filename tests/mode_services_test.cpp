@@ -40,6 +40,22 @@ TEST_P(ModeServicesTest, ValidateMarksRefusedAndAcceptedRecords)
     EXPECT_EQ(r.VisScreenWidth, 800u);
 }
 
+TEST_P(ModeServicesTest, ValidateComparesWithTheLowByteOfFrequency)
+{
+    // The query carries the low 16 bits of Frequency; the answer is compared
+    // with its low byte alone (0x3C, 60, in both records).
+    for (uint32_t frequency : {0x0100003Cu, 0x13Cu}) {
+        SCOPED_TRACE(frequency);
+        m->log.clear();
+        auto r = Record(800, 600, 16, frequency);
+        r.Length = 0;
+        m->vValidateMode(&r, 0);
+        EXPECT_EQ(m->log.of(Callee::QueryMode).at(0).in.refresh, static_cast<uint16_t>(frequency));
+        EXPECT_EQ(r.Length, 80u);
+        EXPECT_EQ(r.Frequency, frequency);
+    }
+}
+
 TEST_P(ModeServicesTest, ValidateIgnoresBit7OfAnsweredRate)
 {
     auto r = Record(800, 600, 16, 60);
@@ -92,7 +108,9 @@ TEST_P(ModeServicesTest, SetModeSendsDriverFlagsAndOptionByte)
 
 TEST_P(ModeServicesTest, SetModeFlagsDefaultRefreshForFrequency0And1)
 {
-    for (uint32_t frequency : {0u, 1u, 2u}) {
+    // Frequency is read as a whole 32-bit value: only 0 and 1 ask for the
+    // default rate, not 0x100 or 0x10001 (low byte or low half 0 or 1).
+    for (uint32_t frequency : {0u, 1u, 2u, 0x100u, 0x101u, 0x10000u, 0x10001u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(frequency);
         m->log.clear();
         const auto r = Record(640, 480, 8, frequency, 0x5);

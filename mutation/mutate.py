@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""Mutation testing of the module.
+
+Applies each fault of mutation/catalogue.txt in turn to a private copy of the
+sources (the working tree is never written), rebuilds the behaviour suite and
+the driver image there, and runs the suite on both backends, stopping at the
+first failing test.  Prints one line per mutant (caught, and by what; or
+survived), the diff of every survivor, and the score.
+
+    mutation/mutate.py                       # every mutant
+    mutation/mutate.py --only NAME[,NAME]    # some
+    mutation/mutate.py --sample              # the fixed sample CI runs
+    mutation/mutate.py --check               # only check the catalogue against the sources
+
+Exit status: 0 when every mutant not marked equivalent was caught, 1 when one
+survived, 2 on an error (a catalogue entry that no longer matches the
+sources or does not build, a build or suite that fails without any mutant).
+"""
+import argparse
+import difflib
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CATALOGUE = ROOT / "mutation" / "catalogue.txt"
+# The fixed sample CI runs, so the machinery cannot rot.
+SAMPLE = ["disabled-low-byte", "validate-whole-frequency", "passthrough-tv-on-minus-one-only"]
+BUILD_TIMEOUT = 600
+SUITE_TIMEOUT = 300
+COPY_SKIP = {".git", "build", "out"}
+
+
+class CatalogueError(Exception):
+    pass
+
+
+def unescape(text):
+    return text.replace("\\n", "\n")
+
+
+def parse_catalogue(path):
+    mutants, current = [], None
+    for number, line in enumerate(path.read_text().splitlines(), 1):
+        if not line.strip() or line.startswith("#"):
+            continue
+        key, sep, value = line.partition(":")
+        if line.startswith("mutant "):
+            current = {"name": line[len("mutant "):].strip(), "line": number}
+            mutants.append(current)
+        elif sep and current is not None and key in ("file", "from", "to", "equivalent"):
+            current[key] = unescape(value.strip())
+        else:
+            raise CatalogueError(f"{path.name}:{number}: cannot read '{line}'")
+    names = set()
+    for m in mutants:
+        for key in ("file", "from", "to"):
+            if key not in m:
+                raise CatalogueError(f"{path.name}:{m['line']}: mutant {m['name']} has no '{key}:'")
+        if m["name"] in names:
+            raise CatalogueError(f"{path.name}:{m['line']}: mutant {m['name']} named twice")
+        names.add(m["name"])
+    return mutants
+
+
+def check_against(mutants, root):
+    """Every `from` must occur exactly once in its file; returns the errors."""
+    errors = []
+    for m in mutants:
+        source = root / m["file"]
+        if not source.is_file():
+            errors.append(f"mutant {m['name']}: no file {m['file']}")
+            continue
+        found = source.read_text().count(m["from"])
+        if found != 1:
+            what = "not found" if found == 0 else f"found {found} times"
+            errors.append(f"mutant {m['name']}: {m['file']}: '{m['from']}' {what}")
+    return errors
+
+
+def sync_copy(src, dst):
+    """Mirrors the sources into dst, rewriting only files that differ, so the
+    copy's build stays incremental."""
+    for dirpath, dirnames, filenames in os.walk(src):
+        rel = Path(dirpath).relative_to(src)
+        dirnames[:] = [d for d in dirnames if not (rel == Path(".") and (d in COPY_SKIP or d.startswith("build-")))]
+        (dst / rel).mkdir(parents=True, exist_ok=True)
+        for name in filenames:
+            a, b = Path(dirpath) / name, dst / rel / name
+            data = a.read_bytes()
+            if not b.exists() or b.read_bytes() != data:
+                b.write_bytes(data)
+                shutil.copymode(a, b)
+
+
+def run(cmd, timeout, **kw):
+    """Runs cmd; returns (status, output), status None on timeout."""
+    try:
+        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                           timeout=timeout, errors="replace", **kw)
+        return p.returncode, p.stdout
+    except subprocess.TimeoutExpired as e:
+        out = e.stdout.decode(errors="replace") if isinstance(e.stdout, bytes) else (e.stdout or "")
+        return None, out
+
+
+class Workspace:
+    def __init__(self, work, jobs):
+        self.src = work / "src"
+        self.build = work / "build"
+        self.jobs = jobs
+
+    def prepare(self):
+        self.src.mkdir(parents=True, exist_ok=True)
+        sync_copy(ROOT, self.src)
+        if not (self.build / "CMakeCache.txt").exists():
+            status, out = run(["cmake", "-S", str(self.src), "-B", str(self.build),
+                               "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], BUILD_TIMEOUT)
+            if status != 0:
+                raise CatalogueError("configuring the copy failed:\n" + out[-3000:])
+
+    def compile(self):
+        return run(["cmake", "--build", str(self.build), "-j", str(self.jobs),
+                    "--target", "zerval_tests", "zerval_image"], BUILD_TIMEOUT)
+
+    def suite(self):
+        return run([str(self.build / "tests" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"],
+                   SUITE_TIMEOUT, cwd=str(self.build))
+
+
+def first_failure(output):
+    for line in output.splitlines():
+        if line.startswith("[  FAILED  ]") and "." in line:
+            return line[len("[  FAILED  ]"):].strip().split(",")[0].split(" ")[0]
+    return None
+
+
+def judge(ws, m):
+    """Applies one mutant to the copy, builds, runs; restores the copy."""
+    path = ws.src / m["file"]
+    original = path.read_text()
+    try:
+        path.write_text(original.replace(m["from"], m["to"], 1))
+        status, out = ws.compile()
+        if status != 0:
+            if status is None:
+                return "stillborn", "build timed out"
+            errors = [line for line in out.splitlines() if "error" in line]
+            return "stillborn", "does not build: " + (errors[0].strip() if errors else "(no error line)")
+        status, out = ws.suite()
+        if status is None:
+            return "caught", "hang (suite timed out)"
+        if status == 0:
+            return "survived", ""
+        if status < 0:
+            return "caught", f"crash (signal {-status})"
+        return "caught", first_failure(out) or f"suite exit {status}"
+    finally:
+        path.write_text(original)
+
+
+def diff(m):
+    original = (ROOT / m["file"]).read_text()
+    mutated = original.replace(m["from"], m["to"], 1)
+    return "".join(difflib.unified_diff(original.splitlines(True), mutated.splitlines(True),
+                                        "a/" + m["file"], "b/" + m["file"], n=1))
+
+
+def interrupted(*_):
+    raise KeyboardInterrupt
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--only", help="comma-separated mutant names")
+    parser.add_argument("--sample", action="store_true", help="the fixed sample CI runs")
+    parser.add_argument("--check", action="store_true", help="check the catalogue against the sources, build nothing")
+    parser.add_argument("--work", default=str(ROOT / "build" / "mutation"), help="where the copy and its build go")
+    parser.add_argument("--jobs", type=int, default=2)
+    args = parser.parse_args()
+
+    # SIGTERM unwinds like Ctrl-C, so the copy is restored either way.
+    signal.signal(signal.SIGTERM, interrupted)
+    try:
+        mutants = parse_catalogue(CATALOGUE)
+        errors = check_against(mutants, ROOT)
+        if errors:
+            raise CatalogueError("the catalogue no longer matches the sources:\n  " + "\n  ".join(errors))
+        if args.check:
+            print(f"catalogue: {len(mutants)} mutants, every snippet found once")
+            return 0
+        wanted = SAMPLE if args.sample else (args.only.split(",") if args.only else None)
+        if wanted is not None:
+            unknown = [n for n in wanted if n not in {m["name"] for m in mutants}]
+            if unknown:
+                raise CatalogueError("no such mutant: " + ", ".join(unknown))
+            mutants = [m for m in mutants if m["name"] in wanted]
+
+        ws = Workspace(Path(args.work), args.jobs)
+        ws.prepare()
+        status, out = ws.compile()
+        if status != 0:
+            raise CatalogueError("the unmutated copy does not build:\n" + out[-3000:])
+        status, out = ws.suite()
+        if status != 0:
+            raise CatalogueError("the behaviour suite fails without any mutant:\n" + out[-3000:])
+
+        results = []
+        width = max(len(m["name"]) for m in mutants)
+        for i, m in enumerate(mutants, 1):
+            started = time.monotonic()
+            verdict, how = judge(ws, m)
+            if verdict == "survived" and "equivalent" in m:
+                verdict, how = "equivalent", m["equivalent"]
+            results.append((m, verdict))
+            print(f"[{i:3}/{len(mutants)}] {m['name']:<{width}}  {verdict:<10} {how}"
+                  f"  ({time.monotonic() - started:.0f} s)", flush=True)
+    except CatalogueError as e:
+        print(f"mutate.py: error: {e}", file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        print("mutate.py: interrupted; the copy is restored", file=sys.stderr)
+        return 130
+
+    survivors = [m for m, v in results if v == "survived"]
+    for m in survivors:
+        print(f"\nsurvived: {m['name']}\n{diff(m)}", end="")
+    counts = {v: sum(1 for _, x in results if x == v) for v in ("caught", "survived", "equivalent", "stillborn")}
+    judged = counts["caught"] + counts["survived"]
+    score = 100.0 * counts["caught"] / judged if judged else 100.0
+    print(f"\n{len(results)} mutants: {counts['caught']} caught, {counts['survived']} survived, "
+          f"{counts['equivalent']} equivalent, {counts['stillborn']} did not build; "
+          f"score {score:.1f}% ({counts['caught']}/{judged})")
+    if counts["stillborn"]:
+        print("mutate.py: error: a mutant that does not build is a fault of the catalogue", file=sys.stderr)
+        return 2
+    return 1 if survivors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
