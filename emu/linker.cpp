@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace emu {
 
@@ -17,6 +18,13 @@ void Check(uc_err err, const std::string &what)
 {
     if (err != UC_ERR_OK)
         throw pe::BadImage("emulator: " + what + ": " + uc_strerror(err));
+}
+
+std::string Hex(uint64_t v)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
 }
 
 uint32_t Perms(uint32_t characteristics)
@@ -52,28 +60,44 @@ std::optional<std::string> LoadedImage::exportAt(uint32_t address) const
     return std::nullopt;
 }
 
-uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
+void CheckLoadable(const pe::Image &image)
 {
     if (image.machine != pe::kMachineI386)
-        throw pe::BadImage("not an i386 image");
+        throw pe::BadImage("not an i386 image (machine " + Hex(image.machine) + ")");
     if (image.subsystem != pe::kSubsystemNative)
         throw pe::BadImage("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+    // Everything the loader writes lies inside the image (checked without
+    // wrapping past 4 GiB).
+    if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
+        throw pe::BadImage("SizeOfImage " + Hex(image.sizeOfImage) + " is not 1 byte to " +
+                           std::to_string(kLargestImage >> 20) + " MiB");
+    const uint32_t size = RoundUp(image.sizeOfImage, kPage);
+    for (const pe::Section &s : image.sections)
+        if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > size)
+            throw pe::BadImage("section " + pe::Printable(s.name) + " lies outside the image");
+    for (uint32_t rva : image.relocations)
+        if (uint64_t(rva) + 4 > size)
+            throw pe::BadImage("a base relocation at RVA " + Hex(rva) + " lies outside the image");
+    for (const pe::Import &i : image.imports)
+        if (uint64_t(i.iatRva) + 4 > size)
+            throw pe::BadImage("the import address of " + pe::Printable(i.name) + " lies outside the image");
+}
+
+uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
+{
+    CheckLoadable(image);
     const uint32_t size = RoundUp(image.sizeOfImage, kPage);
     Check(uc_mem_map(uc, base, size, UC_PROT_ALL), "map image");
     auto put = [&](uint32_t address, const void *bytes, uint32_t n) {
         Check(uc_mem_write(uc, address, bytes, n), "write image");
     };
-    put(base, image.bytes.data(), std::min<uint32_t>(image.sizeOfHeaders, image.bytes.size()));
-    for (const pe::Section &s : image.sections) {
-        if (s.virtualAddress + std::max(s.virtualSize, s.rawSize) > size)
-            throw pe::BadImage("section " + s.name + " lies outside the image");
+    put(base, image.bytes.data(),
+        std::min<uint32_t>({image.sizeOfHeaders, size, static_cast<uint32_t>(image.bytes.size())}));
+    for (const pe::Section &s : image.sections)
         if (s.rawSize != 0)
             put(base + s.virtualAddress, image.bytes.data() + s.rawOffset, s.rawSize);
-    }
     const uint32_t delta = base - image.imageBase;
     for (uint32_t rva : image.relocations) {
-        if (rva > size - 4)
-            throw pe::BadImage("relocation outside the image");
         uint32_t v = 0;
         Check(uc_mem_read(uc, base + rva, &v, 4), "relocate");
         v += delta;

@@ -39,8 +39,17 @@ struct LoadedImage {
     std::optional<std::string> exportAt(uint32_t address) const;
 };
 
-// Maps an image at base: headers and sections writable, relocations applied.
-// Returns the mapped size.  Throws pe::BadImage.
+// The largest SizeOfImage the machine loads.
+constexpr uint32_t kLargestImage = 16u << 20;
+
+// Refuses (pe::BadImage, one printable line) an image that is not an i386
+// native driver, or that would make the loader write outside it: SizeOfImage
+// 0 or above kLargestImage, a section, base relocation or import address
+// beyond SizeOfImage.
+void CheckLoadable(const pe::Image &image);
+
+// Maps a loadable image at base: headers and sections writable, relocations
+// applied.  Returns the mapped size.  Throws pe::BadImage.
 uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base);
 // Gives each section the protection its flags ask for (after binding).
 void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size);

@@ -20,8 +20,8 @@ constexpr uint32_t kStackBase = 0x00100000;
 constexpr uint32_t kStackSize = 0x10000;
 constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
 constexpr uint64_t kInstructionLimit = 50'000'000;
-// The image lies between the stub page and the pool.
-constexpr uint32_t kLargestImage = 16u << 20;
+// The image (at most kLargestImage) lies between the stub page and the pool.
+static_assert(Machine::kLoadBase + kLargestImage <= Machine::kPoolBase, "the image ends below the pool");
 
 // Values the image's callee-saved registers must still hold on return.
 constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
@@ -56,18 +56,6 @@ std::string Hex(uint64_t v)
     char buf[24];
     std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
     return buf;
-}
-
-uint32_t Perms(uint32_t characteristics)
-{
-    uint32_t p = 0;
-    if (characteristics & pe::kScnRead)
-        p |= UC_PROT_READ;
-    if (characteristics & pe::kScnWrite)
-        p |= UC_PROT_WRITE;
-    if (characteristics & pe::kScnExecute)
-        p |= UC_PROT_EXEC;
-    return p;
 }
 
 uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
@@ -140,10 +128,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
                  std::vector<Neighbour> neighbours)
     : image_(image), adapter_(adapter), log_(log), pool_(pool), neighbours_(std::move(neighbours))
 {
-    if (image.machine != pe::kMachineI386)
-        throw pe::BadImage("not an i386 image (machine " + Hex(image.machine) + ")");
-    if (image.subsystem != pe::kSubsystemNative)
-        throw pe::BadImage("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+    CheckLoadable(image);
     for (const pe::Import &i : image.imports) {
         const bool known = std::any_of(std::begin(kKnownImports), std::end(kKnownImports), [&](const KnownImport &k) {
             return i.module == k.module && i.name == k.name;
@@ -155,21 +140,6 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
                                ", which the simulation does not provide");
     }
 
-    // Everything the loader writes lies inside the image, and the image fits
-    // below the stub page's neighbours and the pool.
-    if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
-        throw pe::BadImage("SizeOfImage " + Hex(image.sizeOfImage) + " is not 1 byte to " +
-                           std::to_string(kLargestImage >> 20) + " MiB");
-    const uint32_t imageSize = RoundUp(image.sizeOfImage, kPage);
-    for (const pe::Section &s : image.sections)
-        if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > imageSize)
-            throw pe::BadImage("section " + pe::Printable(s.name) + " lies outside the image");
-    for (uint32_t rva : image.relocations)
-        if (uint64_t(rva) + 4 > imageSize)
-            throw pe::BadImage("a base relocation at RVA " + Hex(rva) + " lies outside the image");
-    for (const pe::Import &i : image.imports)
-        if (uint64_t(i.iatRva) + 4 > imageSize)
-            throw pe::BadImage("the import address of " + pe::Printable(i.name) + " lies outside the image");
 
     Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
     // A load that fails closes the engine again: the destructor does not run.
@@ -184,25 +154,11 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
             }
         }
     } guard{uc_};
-    Check(uc_mem_map(uc_, kLoadBase, imageSize, UC_PROT_ALL), "map image");
+    const uint32_t imageSize = MapImage(uc_, image, kLoadBase);
     checked_.assign(imageSize, false);
     Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
     Check(uc_mem_map(uc_, kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
     Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
-
-    // Headers and sections, then base relocations for the new base.
-    write(kLoadBase, image.bytes.data(), std::min<uint32_t>({image.sizeOfHeaders, imageSize,
-                                                             static_cast<uint32_t>(image.bytes.size())}));
-    for (const pe::Section &s : image.sections) {
-        const uint32_t n = std::min(s.rawSize, std::max(s.virtualSize, s.rawSize));
-        if (n != 0)
-            write(kLoadBase + s.virtualAddress, image.bytes.data() + s.rawOffset, n);
-    }
-    const uint32_t delta = kLoadBase - image.imageBase;
-    for (uint32_t rva : image.relocations) {
-        const uint32_t v = readU32(kLoadBase + rva) + delta;
-        write(kLoadBase + rva, &v, 4);
-    }
 
     // Imports and hooks: a `ret N` each on the stub page.
     for (const KnownImport &k : kKnownImports)
@@ -220,12 +176,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     }
 
     // Now the protections the section flags ask for.
-    Check(uc_mem_protect(uc_, kLoadBase, imageSize, UC_PROT_READ), "protect headers");
-    for (const pe::Section &s : image.sections) {
-        const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
-        if (size != 0)
-            Check(uc_mem_protect(uc_, kLoadBase + s.virtualAddress, size, Perms(s.characteristics)), "protect");
-    }
+    ProtectImage(uc_, image, kLoadBase, imageSize);
     Check(uc_mem_protect(uc_, kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
     for (const pe::Section &s : image.sections) {
         const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
