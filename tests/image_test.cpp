@@ -10,6 +10,7 @@
 #include <set>
 
 #include "pe_image.h"
+#include "shipped_catalogue.h"
 #include "zerval.h"
 
 namespace {
@@ -131,14 +132,18 @@ TEST_P(Image, BiosdllHoldsAttachEntryThenCatalogueAndNothingElse)
     EXPECT_EQ(s->virtualSize, 12u + 62 * 30 + 64);
 }
 
-TEST_P(Image, CatalogueIsStoredAsBuilt)
+// The file holds the catalogue as documented, byte for byte.
+TEST_P(Image, CatalogueIsStoredAsDocumented)
 {
     const pe::Image &img = Driver();
-    const auto rows = img.read(img.exported("modetable")->rva, sizeof(modetable));
-    EXPECT_EQ(std::memcmp(rows.data(), modetable, sizeof(modetable)), 0);
+    const std::vector<ModeTableEntry> expected = shipped::Rows();
+    const auto rows = img.read(img.exported("modetable")->rva, 62 * sizeof(ModeTableEntry));
+    ASSERT_EQ(rows.size(), expected.size() * sizeof(ModeTableEntry));
+    EXPECT_EQ(std::memcmp(rows.data(), expected.data(), rows.size()), 0);
     EXPECT_EQ(img.u32At(img.exported("modeTableSize")->rva), 62u);
-    const auto rates = img.read(img.exported("frequencytable")->rva, sizeof(frequencytable));
-    EXPECT_EQ(std::memcmp(rates.data(), frequencytable, sizeof(frequencytable)), 0);
+    const auto rates = img.read(img.exported("frequencytable")->rva, 16 * 4);
+    ASSERT_EQ(rates.size(), shipped::Rates().size() * 4);
+    EXPECT_EQ(std::memcmp(rates.data(), shipped::Rates().data(), rates.size()), 0);
     EXPECT_EQ(img.u32At(img.exported("freqTableSize")->rva), 16u);
     // The published values start zero.
     for (const char *name : {"NumModesFromBIOSDLL", "ORVX_NUM_MODES", "pModeInfoFromBIOSDLL"})
