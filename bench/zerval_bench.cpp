@@ -10,7 +10,9 @@
 #include <CLI/CLI.hpp>
 
 #include "baseline.h"
+#include "build_products.h"
 #include "figures.h"
+#include "image_backend.h"
 
 namespace {
 
@@ -190,18 +192,21 @@ int main(int argc, char **argv)
     CLI::App app{"Figures of zerval.sys under the emulator, both images side by side: instructions and stack per "
                  "entry, pool use, image size, the floor of an attach; checked against the budget and a baseline."};
     std::string image;
-    std::string baseline = ZERVAL_BASELINE_PATH;
+    std::string baseline = products::PathOf(products::kBaseline);
     std::string writeTo;
     app.add_option("--image", image, "measure this driver image only (no baseline comparison)");
-    app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)");
+    app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)")
+        ->default_str("bench/baseline.txt in this build tree, or ZERVAL_BASELINE");
     app.add_option("--write-baseline", writeTo, "write this run's figures as the new baseline");
     CLI11_PARSE(app, argc, argv);
 
     try {
         std::vector<Measured> images;
         if (image.empty()) {
-            images.push_back({"gnu", ZERVAL_IMAGE_PATH, bench::Measure(ZERVAL_IMAGE_PATH)});
-            images.push_back({"msvc", ZERVAL_IMAGE_MSVC_PATH, bench::Measure(ZERVAL_IMAGE_MSVC_PATH)});
+            for (ImageDialect dialect : kImageDialects) {
+                const std::string path = BuiltImagePath(dialect);
+                images.push_back({DialectName(dialect), path, bench::Measure(path)});
+            }
         } else {
             images.push_back({"image", image, bench::Measure(image)});
             baseline.clear();

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "machine.h"
+#include "build_products.h"
 #include "image_backend.h"
+#include "machine.h"
 
 namespace {
 
@@ -107,14 +108,18 @@ private:
 
 const pe::Image &BuiltImage(ImageDialect dialect)
 {
-    static const pe::Image gnu = pe::Load(BuiltImagePath(ImageDialect::Gnu));
+    // Each read once, when first asked for.
+    if (dialect == ImageDialect::Gnu) {
+        static const pe::Image gnu = pe::Load(BuiltImagePath(ImageDialect::Gnu));
+        return gnu;
+    }
     static const pe::Image msvc = pe::Load(BuiltImagePath(ImageDialect::Msvc));
-    return dialect == ImageDialect::Gnu ? gnu : msvc;
+    return msvc;
 }
 
 std::string BuiltImagePath(ImageDialect dialect)
 {
-    return dialect == ImageDialect::Gnu ? ZERVAL_IMAGE_PATH : ZERVAL_IMAGE_MSVC_PATH;
+    return products::Existing(dialect == ImageDialect::Gnu ? products::kImageGnu : products::kImageMsvc);
 }
 
 std::string DialectName(ImageDialect dialect) { return dialect == ImageDialect::Gnu ? "gnu" : "msvc"; }

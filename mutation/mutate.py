@@ -128,7 +128,7 @@ class Workspace:
                     "--target", "zerval_tests", "zerval_image"], BUILD_TIMEOUT)
 
     def suite(self):
-        return run([str(self.build / "tests" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"],
+        return run([str(self.build / "bin" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"],
                    SUITE_TIMEOUT, cwd=str(self.build))
 
 

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "build_products.h"
 #include "edid.h"
 #include "monitor.h"
 #include "run_tool.h"
@@ -20,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kData = std::string(ZERVAL_SOURCE_DIR) + "/tests/data/edid";
-const std::string kSim = ZERVAL_SIM_PATH;
+const std::string kSim = products::Existing(products::kSim);
 
 std::vector<uint8_t> Bytes(const std::string &path)
 {
@@ -54,7 +55,7 @@ struct Reference {
 
 Reference Decoded(const std::string &path)
 {
-    const ToolRun run = RunTool("/usr/bin/edid-decode", {path});
+    const ToolRun run = RunTool("edid-decode", {path});
     if (run.out.empty())
         throw std::runtime_error("edid-decode printed nothing for " + path + " (is the edid-decode package installed?)");
     Reference r;
@@ -138,7 +139,7 @@ TEST(Edid, EveryKeptEdidDecodesAsEdidDecodeSays)
 TEST(Edid, HexDumpReadsLikeTheBinary)
 {
     const std::string path = kData + "/analog-02.bin";
-    const ToolRun dump = RunTool("/usr/bin/edid-decode", {path});
+    const ToolRun dump = RunTool("edid-decode", {path});
     EXPECT_EQ(edid::BytesOf(dump.out), Bytes(path));
     // xxd -p style: no spaces.
     std::string plain;

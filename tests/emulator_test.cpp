@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "build_products.h"
 #include "fpu_simd.h"
 #include "host_doubles.h"
 #include "image_backend.h"
@@ -39,7 +40,8 @@ TEST_P(EmulatorOnImage, RefusesWhatIsNotAnI386NativeDriver)
 TEST_P(EmulatorOnImage, RefusesUnknownImports)
 {
     const pe::Image example =
-        pe::Load(GetParam() == ImageDialect::Gnu ? ZERVAL_EXAMPLE_PATH : ZERVAL_EXAMPLE_MSVC_PATH);
+        pe::Load(products::Existing(GetParam() == ImageDialect::Gnu ? products::kExampleDisplay
+                                                                        : products::kExampleDisplayMsvc));
     EXPECT_NE(LoadError(example).find("zerval.sys!"), std::string::npos);
 }
 

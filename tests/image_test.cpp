@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "build_products.h"
 #include "pe_image.h"
 #include "shipped_catalogue.h"
 #include "zerval.h"
@@ -19,12 +20,12 @@ namespace {
 // that folder's import library.
 struct Build {
     const char *name;
-    const char *image;
-    const char *example;
+    products::Product image;
+    products::Product example;
 };
 const Build kBuilds[] = {
-    {"Gnu", ZERVAL_IMAGE_PATH, ZERVAL_EXAMPLE_PATH},
-    {"Msvc", ZERVAL_IMAGE_MSVC_PATH, ZERVAL_EXAMPLE_MSVC_PATH},
+    {"Gnu", products::kImageGnu, products::kExampleDisplay},
+    {"Msvc", products::kImageMsvc, products::kExampleDisplayMsvc},
 };
 
 class Image : public ::testing::TestWithParam<Build> {
@@ -32,9 +33,10 @@ protected:
     const pe::Image &Driver()
     {
         static std::map<std::string, pe::Image> loaded;
-        auto it = loaded.find(GetParam().image);
+        const std::string path = products::Existing(GetParam().image);
+        auto it = loaded.find(path);
         if (it == loaded.end())
-            it = loaded.emplace(GetParam().image, pe::Load(GetParam().image)).first;
+            it = loaded.emplace(path, pe::Load(path)).first;
         return it->second;
     }
 };
@@ -177,7 +179,7 @@ TEST_P(Image, VersionResourceNamesTheDriver)
 
 TEST_P(Image, ExampleDisplayDriverImportsEveryExport)
 {
-    const pe::Image example = pe::Load(GetParam().example);
+    const pe::Image example = pe::Load(products::Existing(GetParam().example));
     std::set<std::string> expected = kFunctionExports;
     expected.insert(kDataExports.begin(), kDataExports.end());
     EXPECT_EQ(ImportsFrom(example, "zerval.sys"), expected);
@@ -190,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(Dialects, Image, ::testing::ValuesIn(kBuilds),
 // driver of the MSVC dialect, linked against libzerval.a, imports the same.
 TEST(ImageMsvc, ExampleLinkedAgainstTheGnuImportLibraryImportsEveryExport)
 {
-    const pe::Image example = pe::Load(ZERVAL_EXAMPLE_MSVC_GNULIB_PATH);
+    const pe::Image example = pe::Load(products::Existing(products::kExampleDisplayMsvcGnuLib));
     std::set<std::string> expected = kFunctionExports;
     expected.insert(kDataExports.begin(), kDataExports.end());
     EXPECT_EQ(ImportsFrom(example, "zerval.sys"), expected);
@@ -200,14 +202,15 @@ TEST(ImageMsvc, ExampleLinkedAgainstTheGnuImportLibraryImportsEveryExport)
 // debugger to find it beside the image; the PDB is there.
 TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
 {
-    const pe::Image img = pe::Load(ZERVAL_IMAGE_MSVC_PATH);
+    const std::string path = products::Existing(products::kImageMsvc);
+    const pe::Image img = pe::Load(path);
     const std::string bytes(img.bytes.begin(), img.bytes.end());
     const size_t cv = bytes.find("RSDS");
     ASSERT_NE(cv, std::string::npos) << "no CodeView record";
     // "RSDS", a 16-byte GUID, a 4-byte age, then the file name.
     EXPECT_EQ(std::string(bytes.c_str() + cv + 24), "zerval.pdb");
 
-    std::string pdbPath = ZERVAL_IMAGE_MSVC_PATH;
+    std::string pdbPath = path;
     pdbPath.replace(pdbPath.size() - 3, 3, "pdb");
     std::ifstream pdb(pdbPath, std::ios::binary);
     ASSERT_TRUE(pdb) << pdbPath;
@@ -219,7 +222,7 @@ TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
 
 TEST(PeReader, RefusesWhatIsNotAPe32Image)
 {
-    const pe::Image Driver = pe::Load(ZERVAL_IMAGE_PATH);
+    const pe::Image Driver = pe::Load(products::Existing(products::kImageGnu));
     EXPECT_THROW(pe::Parse({}), pe::BadImage);
     EXPECT_THROW(pe::Parse(std::vector<uint8_t>(64, 0)), pe::BadImage);
     std::vector<uint8_t> truncated(Driver.bytes.begin(), Driver.bytes.begin() + 0x100);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "build_products.h"
 #include "image_backend.h"
 
 namespace {
@@ -17,7 +18,8 @@ constexpr uint32_t kAcceptAll = 0, kRefuseAll = 1, kRewriteRefresh = 2, kFailIni
 
 std::vector<emu::Neighbour> Siblings()
 {
-    return {{"kelv.sys", pe::Load(ZERVAL_EXAMPLE_SERVICES)}, {"rmx.sys", pe::Load(ZERVAL_EXAMPLE_TV)}};
+    return {{"kelv.sys", pe::Load(products::Existing(products::kExampleServices))},
+            {"rmx.sys", pe::Load(products::Existing(products::kExampleTv))}};
 }
 
 std::unique_ptr<ModuleUnderTest> WithSiblings() { return MakeImageModule(DefaultImage(), Siblings()); }
@@ -119,7 +121,7 @@ TEST(NeighbourImages, FailedInitAndEmptyHooksRefuseTheAttach)
 TEST(NeighbourImages, TheDisplayDriverRunsTheWholeStack)
 {
     std::vector<emu::Neighbour> images = Siblings();
-    images.push_back({"example_display.sys", pe::Load(ZERVAL_EXAMPLE_DISPLAY)});
+    images.push_back({"example_display.sys", pe::Load(products::Existing(products::kExampleDisplay))});
     auto m = MakeImageModule(DefaultImage(), std::move(images));
     EXPECT_EQ(MachineOf(*m)->call("example_display.sys", "DriverEntry", {0, 0}), 0u);
     // It took 200 Hz and 320x200 at 8 bits out of the catalogue before attaching.
@@ -140,8 +142,8 @@ TEST(NeighbourImages, AMissingExportFailsTheLoad)
     Patch(images[1].image, "_S_RMX_Control@12", "_S_RMX_Kontrol@12");
     EXPECT_NE(LoadError(images).find("rmx.sys!_S_RMX_Control@12"), std::string::npos);
     images = Siblings();
-    images.push_back({"example_display.sys", pe::Load(ZERVAL_EXAMPLE_DISPLAY)});
-    images.push_back({"kelv.sys", pe::Load(ZERVAL_EXAMPLE_SERVICES)});
+    images.push_back({"example_display.sys", pe::Load(products::Existing(products::kExampleDisplay))});
+    images.push_back({"kelv.sys", pe::Load(products::Existing(products::kExampleServices))});
     EXPECT_NE(LoadError(images).find("two images named kelv.sys"), std::string::npos);
 }
 

@@ -1,4 +1,5 @@
-// Runs a program as a user would and keeps what it printed and its status.
+// Runs a program as a user would (a bare name is looked up in PATH) and keeps
+// what it printed and its status.
 #ifndef ZERVAL_TESTS_RUN_TOOL_H
 #define ZERVAL_TESTS_RUN_TOOL_H
 

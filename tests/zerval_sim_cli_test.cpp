@@ -13,14 +13,15 @@
 #include <fstream>
 #include <regex>
 
+#include "build_products.h"
 #include "run_tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSim = ZERVAL_SIM_PATH;
-const std::string kImage = ZERVAL_IMAGE_PATH;
+const std::string kSim = products::Existing(products::kSim);
+const std::string kImage = products::Existing(products::kImageGnu);
 const std::string kSource = ZERVAL_SOURCE_DIR;
 
 class Scratch {
@@ -344,3 +345,80 @@ TEST(ZervalSimScenarios, TraceGoesToStderrForTheEntriesAsked)
 }
 
 } // namespace
+
+namespace {
+
+// A build tree of its own in the scratch folder: bin/ with a copy of the
+// given program, and the given files at their places in the tree.
+std::string CopyTree(const Scratch &s, const std::string &program,
+                     const std::vector<std::pair<std::string, std::string>> &files)
+{
+    fs::create_directories(fs::path(s.dir()) / "bin");
+    const fs::path copy = fs::path(s.dir()) / "bin" / fs::path(program).filename();
+    fs::copy_file(program, copy);
+    for (const auto &[from, to] : files) {
+        fs::create_directories((fs::path(s.dir()) / to).parent_path());
+        fs::copy_file(from, fs::path(s.dir()) / to);
+    }
+    return copy.string();
+}
+
+} // namespace
+
+// The tools find the image and the baseline in their own build tree: a
+// copied tree runs and measures its own, and says in one line when one is
+// missing.  (The copy's image is the MSVC one, to tell it from the original.)
+TEST(ToolsInACopiedBuildTree, ZervalSimRunsTheTreesOwnImage)
+{
+    const Scratch s;
+    const std::string msvc = products::Existing(products::kImageMsvc);
+    const std::string sim = CopyTree(s, kSim, {{msvc, "image-gnu/zerval.sys"}});
+    const ToolRun run = RunTool("env", {"-u", "ZERVAL_IMAGE", sim});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("image: " + s.dir() + "/image-gnu/zerval.sys\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("616 modes published"), std::string::npos) << run.out;
+
+    // ZERVAL_IMAGE names another.
+    const std::string other = s.file("other.sys", ReadAll(kImage));
+    const ToolRun named = RunTool("env", {"ZERVAL_IMAGE=" + other, sim});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_NE(named.out.find("image: " + other + "\n"), std::string::npos) << named.out;
+}
+
+TEST(ToolsInACopiedBuildTree, ZervalSimSaysInOneLineThatTheTreeHasNoImage)
+{
+    const Scratch s;
+    const std::string sim = CopyTree(s, kSim, {});
+    const ToolRun run = RunTool("env", {"-u", "ZERVAL_IMAGE", sim, "list"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "zerval-sim: error: no zerval.sys (GNU dialect) at " + s.dir() +
+                           "/image-gnu/zerval.sys (not built? name another with --image or ZERVAL_IMAGE)\n");
+
+    const ToolRun named = RunTool("env", {"ZERVAL_IMAGE=" + s.dir() + "/none.sys", sim, "list"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(named.err, "zerval-sim: error: no zerval.sys (GNU dialect) at " + s.dir() +
+                             "/none.sys (named by ZERVAL_IMAGE)\n");
+}
+
+TEST(ToolsInACopiedBuildTree, ZervalBenchComparesWithTheTreesOwnBaseline)
+{
+    const Scratch s;
+    const std::string bench = products::Existing(products::kBench);
+    const std::string gnu = products::Existing(products::kImageGnu);
+    const std::string msvc = products::Existing(products::kImageMsvc);
+    const std::string copy = CopyTree(s, bench, {{gnu, "image-gnu/zerval.sys"}, {msvc, "image-msvc/zerval.sys"}});
+    const ToolRun missing = RunTool("env", {"-u", "ZERVAL_BASELINE", copy});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "zerval-bench: cannot read the baseline " + s.dir() + "/bench/baseline.txt\n");
+
+    // A baseline of its own, written by the copy, is the one it compares with.
+    fs::create_directories(fs::path(s.dir()) / "bench");
+    const ToolRun write = RunTool("env", {"-u", "ZERVAL_BASELINE", copy, "--write-baseline",
+                                                   s.dir() + "/bench/baseline.txt"});
+    ASSERT_EQ(write.status, 0) << write.err;
+    const ToolRun run = RunTool("env", {"-u", "ZERVAL_BASELINE", copy});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("zerval.sys (gnu): " + s.dir() + "/image-gnu/zerval.sys\n"), std::string::npos);
+    EXPECT_NE(run.out.find("against " + s.dir() + "/bench/baseline.txt"), std::string::npos) << run.out;
+}

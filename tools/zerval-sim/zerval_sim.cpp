@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "build_products.h"
 #include "edid.h"
 #include "image_backend.h"
 #include "image_check.h"
@@ -364,13 +365,27 @@ const VIDEO_MODE_INFORMATION *FindMode(const std::vector<VIDEO_MODE_INFORMATION>
     return nullptr;
 }
 
+// The image the build made, next to this program's build tree (or named by
+// ZERVAL_IMAGE).
+std::string BuiltImage()
+{
+    try {
+        return products::Existing(products::kImageGnu, "--image");
+    } catch (const products::Missing &e) {
+        throw ToolError(e.what());
+    }
+}
+
+// The image as the user gave it, or the built one relative to the working
+// folder where it lies below it.
 std::string ImageShown(const Options &o)
 {
     if (!o.image.empty())
         return o.image;
+    const std::string built = BuiltImage();
     std::error_code ec;
-    const auto rel = std::filesystem::proximate(ZERVAL_IMAGE_PATH, ec);
-    return ec || rel.string().rfind("..", 0) == 0 ? ZERVAL_IMAGE_PATH : rel.string();
+    const auto rel = std::filesystem::proximate(built, ec);
+    return ec || rel.string().rfind("..", 0) == 0 ? built : rel.string();
 }
 
 // Attaches as the options say and runs the command against the module.
@@ -495,7 +510,7 @@ int Run(const Options &o)
     }
 
     // The machine keeps a reference to the image: it must outlive the module.
-    const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? ZERVAL_IMAGE_PATH : o.image);
+    const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? BuiltImage() : o.image);
     std::unique_ptr<ModuleUnderTest> m;
     try {
         m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o));

@@ -1,0 +1,43 @@
+#include "build_products.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace products {
+
+namespace {
+
+// <build>/bin/program -> <build>
+std::filesystem::path BuildTree()
+{
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        throw Missing("cannot find the running program (/proc/self/exe): " + ec.message());
+    return program.parent_path().parent_path();
+}
+
+} // namespace
+
+std::string PathOf(const Product &product)
+{
+    const char *named = std::getenv(product.variable);
+    if (named != nullptr && *named != '\0')
+        return named;
+    return (BuildTree() / product.relative).string();
+}
+
+std::string Existing(const Product &product, const char *option)
+{
+    const std::string path = PathOf(product);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec))
+        return path;
+    const char *named = std::getenv(product.variable);
+    if (named != nullptr && *named != '\0')
+        throw Missing("no " + std::string(product.what) + " at " + path + " (named by " + product.variable + ")");
+    const std::string others = option != nullptr ? std::string(option) + " or " + product.variable : product.variable;
+    throw Missing("no " + std::string(product.what) + " at " + path + " (not built? name another with " + others + ")");
+}
+
+} // namespace products
