@@ -242,8 +242,10 @@ void EditTables(FuzzedDataProvider &in, ModuleUnderTest &m, Transcript &t)
     }
     default: {
         const char *name = in.ConsumeBool() ? "modeTableSize" : "freqTableSize";
-        const uint32_t v = in.PickValueInArray({0u, 1u, 15u, 16u, 17u, 61u, 62u, 63u, 0xFFFFFFFFu,
-                                                in.ConsumeIntegralInRange<uint32_t>(0, 70)});
+        // Around both capacities.
+        constexpr uint32_t rows = ZERVAL_MODE_TABLE_ROWS, rates = ZERVAL_FREQUENCY_TABLE_ENTRIES;
+        const uint32_t v = in.PickValueInArray({0u, 1u, rates - 1, rates, rates + 1, rows - 1, rows, rows + 1,
+                                                0xFFFFFFFFu, in.ConsumeIntegralInRange<uint32_t>(0, 70)});
         m.setU32(name, v);
         t.push_back(Format("edit %s: %u", name, v));
         break;

@@ -42,14 +42,18 @@ void EditTables(FuzzedDataProvider &in, ModuleUnderTest &m)
         m.setRate(in.ConsumeIntegralInRange<uint32_t>(0, ZERVAL_FREQUENCY_TABLE_ENTRIES - 1),
                   in.PickValueInArray({60u, 0u, 255u, 256u, 0xFFFFFFFFu, in.ConsumeIntegral<uint32_t>()}));
         break;
-    case 2:
-        m.setU32("modeTableSize", in.PickValueInArray({0u, 1u, 61u, 62u, 63u, 0xFFFFFFFFu,
+    case 2: {
+        constexpr uint32_t rows = ZERVAL_MODE_TABLE_ROWS;  // around the capacity
+        m.setU32("modeTableSize", in.PickValueInArray({0u, 1u, rows - 1, rows, rows + 1, 0xFFFFFFFFu,
                                                        in.ConsumeIntegralInRange<uint32_t>(0, 70)}));
         break;
-    default:
-        m.setU32("freqTableSize", in.PickValueInArray({0u, 1u, 15u, 16u, 17u, 0xFFFFFFFFu,
+    }
+    default: {
+        constexpr uint32_t rates = ZERVAL_FREQUENCY_TABLE_ENTRIES;
+        m.setU32("freqTableSize", in.PickValueInArray({0u, 1u, rates - 1, rates, rates + 1, 0xFFFFFFFFu,
                                                        in.ConsumeIntegralInRange<uint32_t>(0, 20)}));
         break;
+    }
     }
 }
 
