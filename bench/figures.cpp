@@ -140,16 +140,17 @@ Figures Measure(const std::string &imagePath)
         f.runs.push_back(Stats(s, "DriverEntry", "load"));
     }
 
-    f.runs.push_back(Attach(image, "accept-all", sim::Profile{}, false, 16, &f.acceptAllWork));
-    f.runs.push_back(Attach(image, "default profile", sim::DefaultProfile(), false, 16));
-    f.runs.push_back(Attach(image, "refuse-all", sim::Profile{}, true, 16));
+    constexpr uint32_t kAllRates = ZERVAL_FREQUENCY_TABLE_ENTRIES;
+    f.runs.push_back(Attach(image, "accept-all", sim::Profile{}, false, kAllRates, &f.acceptAllWork));
+    f.runs.push_back(Attach(image, "default profile", sim::DefaultProfile(), false, kAllRates));
+    f.runs.push_back(Attach(image, "refuse-all", sim::Profile{}, true, kAllRates));
     f.floor = FloorOf(f.acceptAllWork);
 
     // Marginal costs: one rate fewer takes one combination off every row.
     const EntryRun all16 = f.runs[1];
-    const EntryRun all15 = Attach(image, "accept-all, 15 rates", sim::Profile{}, false, 15);
+    const EntryRun all15 = Attach(image, "accept-all, 15 rates", sim::Profile{}, false, kAllRates - 1);
     const EntryRun none16 = f.runs[3];
-    const EntryRun none15 = Attach(image, "refuse-all, 15 rates", sim::Profile{}, true, 15);
+    const EntryRun none15 = Attach(image, "refuse-all, 15 rates", sim::Profile{}, true, kAllRates - 1);
     f.perAcceptedCombination = static_cast<double>(all16.instructions - all15.instructions) /
                                static_cast<double>(all16.modes - all15.modes);
     // Every other call out is the same in both runs: the difference is probes.
@@ -159,7 +160,8 @@ Figures Measure(const std::string &imagePath)
     // The mode services and the forwarded services, after a default attach.
     Session s = Fresh(image);
     s.module->adapter.profile = sim::DefaultProfile();
-    s.module->attach();
+    if (s.module->attach() == 0)
+        throw std::runtime_error("lDllAttach (default profile) failed");
     std::vector<VIDEO_MODE_INFORMATION> list = s.module->published();
     if (list.size() < 4)
         throw std::runtime_error("the default profile published no mode");

@@ -27,6 +27,7 @@
 
 #include "image_backend.h"
 #include "module_under_test.h"
+#include "query_answer.h"
 #include "zerval_hooks.h"
 
 namespace {
@@ -241,8 +242,10 @@ void EditTables(FuzzedDataProvider &in, ModuleUnderTest &m, Transcript &t)
     }
     default: {
         const char *name = in.ConsumeBool() ? "modeTableSize" : "freqTableSize";
-        const uint32_t v = in.PickValueInArray({0u, 1u, 15u, 16u, 17u, 61u, 62u, 63u, 0xFFFFFFFFu,
-                                                in.ConsumeIntegralInRange<uint32_t>(0, 70)});
+        // Around both capacities.
+        constexpr uint32_t rows = ZERVAL_MODE_TABLE_ROWS, rates = ZERVAL_FREQUENCY_TABLE_ENTRIES;
+        const uint32_t v = in.PickValueInArray({0u, 1u, rates - 1, rates, rates + 1, rows - 1, rows, rows + 1,
+                                                0xFFFFFFFFu, in.ConsumeIntegralInRange<uint32_t>(0, 70)});
         m.setU32(name, v);
         t.push_back(Format("edit %s: %u", name, v));
         break;
@@ -265,30 +268,6 @@ VIDEO_MODE_INFORMATION SomeRecord(FuzzedDataProvider &in, ModuleUnderTest &m)
                                        in.ConsumeIntegral<uint32_t>()});
     r.DriverSpecificAttributeFlags = in.ConsumeIntegral<uint32_t>();
     return r;
-}
-
-// How the services driver answers one query; an exhausted input reads as 0,
-// which accepts at the requested rate and rewrites nothing.
-uint32_t AnswerQuery(FuzzedDataProvider &in, sim::Query &q)
-{
-    const uint8_t how = in.ConsumeIntegral<uint8_t>();
-    uint32_t result = (how & 1) ? 0u : 1u;
-    if (how & 2)
-        result |= in.PickValueInArray({0xA5A5A500u, 0x100u, 0xFFFFFF00u});
-    if (how & 4)
-        q.refresh = in.ConsumeIntegral<uint16_t>();
-    if (how & 8)
-        q.attributes = in.ConsumeIntegral<uint32_t>();
-    if (how & 16) {
-        q.width = in.ConsumeIntegral<uint16_t>();
-        q.height = in.ConsumeIntegral<uint16_t>();
-        q.bitsPerPixel = in.ConsumeIntegral<uint16_t>();
-    }
-    if (how & 32)
-        q.refresh = static_cast<uint16_t>(q.refresh ^ in.PickValueInArray({0x80u, 0x100u, 0xFF00u}));
-    if (how & 64)
-        q.flags = in.ConsumeIntegral<uint32_t>();
-    return result;
 }
 
 // Runs the script on one module, recording what the neighbours see.

@@ -11,6 +11,7 @@
 
 #include "attach_check.h"
 #include "module_under_test.h"
+#include "query_answer.h"
 #include "zerval_hooks.h"
 
 namespace {
@@ -19,29 +20,6 @@ namespace {
 {
     std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
     std::abort();
-}
-
-// How the services driver answers one query; an exhausted input reads as 0,
-// which accepts at the requested rate and rewrites nothing.
-void Answer(FuzzedDataProvider &in, sim::Query &q, uint32_t &result)
-{
-    const uint8_t how = in.ConsumeIntegral<uint8_t>();
-    result = (how & 1) ? 0u : 1u;
-    if (how & 2)
-        result |= 0xA5A5A500u;  // garbage above the BOOLEAN
-    if (how & 4)
-        q.refresh = in.ConsumeIntegral<uint16_t>();
-    if (how & 8)
-        q.attributes = in.ConsumeIntegral<uint32_t>();
-    if (how & 16) {
-        q.width = in.ConsumeIntegral<uint16_t>();
-        q.height = in.ConsumeIntegral<uint16_t>();
-        q.bitsPerPixel = in.ConsumeIntegral<uint16_t>();
-    }
-    if (how & 32)
-        q.refresh = static_cast<uint16_t>(q.refresh | 0x100u);  // same low byte, other high byte
-    if (how & 64)
-        q.flags = in.ConsumeIntegral<uint32_t>();
 }
 
 void EditTables(FuzzedDataProvider &in, ModuleUnderTest &m)
@@ -64,14 +42,18 @@ void EditTables(FuzzedDataProvider &in, ModuleUnderTest &m)
         m.setRate(in.ConsumeIntegralInRange<uint32_t>(0, ZERVAL_FREQUENCY_TABLE_ENTRIES - 1),
                   in.PickValueInArray({60u, 0u, 255u, 256u, 0xFFFFFFFFu, in.ConsumeIntegral<uint32_t>()}));
         break;
-    case 2:
-        m.setU32("modeTableSize", in.PickValueInArray({0u, 1u, 61u, 62u, 63u, 0xFFFFFFFFu,
+    case 2: {
+        constexpr uint32_t rows = ZERVAL_MODE_TABLE_ROWS;  // around the capacity
+        m.setU32("modeTableSize", in.PickValueInArray({0u, 1u, rows - 1, rows, rows + 1, 0xFFFFFFFFu,
                                                        in.ConsumeIntegralInRange<uint32_t>(0, 70)}));
         break;
-    default:
-        m.setU32("freqTableSize", in.PickValueInArray({0u, 1u, 15u, 16u, 17u, 0xFFFFFFFFu,
+    }
+    default: {
+        constexpr uint32_t rates = ZERVAL_FREQUENCY_TABLE_ENTRIES;
+        m.setU32("freqTableSize", in.PickValueInArray({0u, 1u, rates - 1, rates, rates + 1, 0xFFFFFFFFu,
                                                        in.ConsumeIntegralInRange<uint32_t>(0, 20)}));
         break;
+    }
     }
 }
 
@@ -107,11 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     m->adapter.profile.hooks = in.ConsumeBool() ? sim::kAllServiceHooks
                                                 : in.ConsumeIntegralInRange<uint8_t>(0, sim::kAllServiceHooks);
     m->adapter.onInit = [&in](const sim::InitBuffer &) { return in.ConsumeBool() ? 0xFF00u : 0x01u; };
-    m->adapter.onQueryMode = [&in](sim::Query &q) {
-        uint32_t result = 1;
-        Answer(in, q, result);
-        return result;
-    };
+    m->adapter.onQueryMode = [&in](sim::Query &q) { return AnswerQuery(in, q); };
     m->adapter.onSetMode = [&in](const sim::Query &, uint32_t) { return in.ConsumeBool() ? 0x100u : 1u; };
     m->adapter.onPassThrough = [&in](uint32_t, uint32_t, uint32_t) { return in.ConsumeIntegral<int32_t>(); };
     // Now and then it empties a hook after answering.
@@ -140,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             VIDEO_MODE_INFORMATION r = SomeRecord(in, *m);
             const VIDEO_MODE_INFORMATION before = r;
             m->vValidateMode(in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : &r, in.ConsumeIntegral<uint32_t>());
-            if (r.Length != 0 && r.Length != 80)
+            if (r.Length != ZERVAL_MODE_UNUSABLE && r.Length != ZERVAL_MODE_USABLE)
                 Breach("vValidateMode wrote Length " + std::to_string(r.Length));
             r.Length = before.Length;
             if (std::memcmp(&r, &before, sizeof r) != 0)
@@ -151,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const VIDEO_MODE_INFORMATION r = SomeRecord(in, *m);
             const uint32_t status = m->SetMode(in.ConsumeIntegralInRange<int>(0, 15) == 0 ? nullptr : &r,
                                                in.ConsumeIntegral<uint32_t>());
-            if (status != 0 && status != 87)
+            if (status != ZERVAL_NO_ERROR && status != ZERVAL_ERROR_INVALID_PARAMETER)
                 Breach("SetMode returned " + std::to_string(status));
             break;
         }

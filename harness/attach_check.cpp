@@ -4,24 +4,10 @@
 #include <cstring>
 #include <sstream>
 
+#include "mode_list_rules.h"
+#include "zerval_hooks.h"
+
 namespace {
-
-constexpr uint32_t kFlagsEnumerate = 2;
-constexpr uint32_t kFlagsUsable = 0;
-constexpr uint32_t kMarkUsable = 80;
-
-bool SkippedRow(const ModeTableEntry &r)
-{
-    return r.BitsPerPixel == 24 &&
-           ((r.Width == 800 && r.Height == 600) || (r.Width == 640 && r.Height == 480) || r.Width == 720);
-}
-
-bool OnlyAt60(const ModeTableEntry &r) { return r.BitsPerPixel == 24 && r.Width == 1024 && r.Height == 768; }
-
-bool AnsweredAt(const sim::CallRecord &c, uint16_t rate)
-{
-    return (c.result & 0xFFu) != 0 && (c.out.refresh & 0xFFu) == rate;
-}
 
 std::string Describe(const sim::Query &q)
 {
@@ -45,7 +31,7 @@ AttachScene BeforeAttach(ModuleUnderTest &m)
     m.readData("modetable", 0, s.rows.data(), static_cast<uint32_t>(s.rows.size() * sizeof(ModeTableEntry)));
     s.rowCount = m.u32("modeTableSize");
     s.rates.resize(ZERVAL_FREQUENCY_TABLE_ENTRIES);
-    m.readData("frequencytable", 0, s.rates.data(), static_cast<uint32_t>(s.rates.size() * 4));
+    m.readData("frequencytable", 0, s.rates.data(), static_cast<uint32_t>(s.rates.size() * sizeof s.rates[0]));
     s.rateCount = m.u32("freqTableSize");
     s.listAddress = m.publishedAddress();
     s.listCount = m.u32("ORVX_NUM_MODES");
@@ -110,7 +96,7 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
     } else {
         const uint32_t rows = std::min<uint32_t>(scene.rowCount, ZERVAL_MODE_TABLE_ROWS);
         const uint32_t rates = std::min<uint32_t>(scene.rateCount, ZERVAL_FREQUENCY_TABLE_ENTRIES);
-        const uint64_t candidateBytes = uint64_t{std::max<uint32_t>(rows * rates, 1)} * 16;
+        const uint64_t candidateBytes = uint64_t{std::max<uint32_t>(rows * rates, 1)} * sizeof(ModeQuery);
         if (made[0].size != candidateBytes)
             fail("candidate list of " + std::to_string(made[0].size) + " bytes, want " +
                  std::to_string(candidateBytes));
@@ -129,13 +115,11 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
             size_t q = 0;
             for (uint32_t r = 0; r < rows && problems.empty(); ++r) {
                 const ModeTableEntry &row = scene.rows[r];
-                if (SkippedRow(row) || row.Disabled != 0)
-                    continue;
                 for (uint32_t f = 0; f < rates && problems.empty(); ++f) {
                     const uint16_t rate = static_cast<uint16_t>(scene.rates[f]);
-                    if (OnlyAt60(row) && rate != 60)
+                    if (!rules::Probed(row, rate))
                         continue;
-                    sim::Query first{row.BitsPerPixel, row.Width, row.Height, rate, 0, kFlagsEnumerate};
+                    sim::Query first{row.BitsPerPixel, row.Width, row.Height, rate, 0, ZERVAL_QUERY_ENUMERATE};
                     if (q >= queries.size() && queryHookEmpty)
                         continue;  // refused
                     // Attributes is not set before the first probe: whatever it holds.
@@ -147,10 +131,10 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
                         break;
                     }
                     const sim::CallRecord &answer = queries[q++];
-                    if (!AnsweredAt(answer, rate))
+                    if (!rules::AnsweredAt(answer, rate))
                         continue;
                     const sim::Query second{row.BitsPerPixel, row.Width, row.Height, rate, answer.out.attributes,
-                                            kFlagsUsable};
+                                            ZERVAL_QUERY_USABLE};
                     bool usable = false;
                     if (q < queries.size() || !queryHookEmpty) {
                         if (q >= queries.size() || !(queries[q].in == second)) {
@@ -158,10 +142,10 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
                                  ", got " + (q < queries.size() ? Describe(queries[q].in) : std::string("none")));
                             break;
                         }
-                        usable = AnsweredAt(queries[q++], rate);
+                        usable = rules::AnsweredAt(queries[q++], rate);
                     }
                     VIDEO_MODE_INFORMATION rec{};
-                    rec.Length = usable ? kMarkUsable : 0;
+                    rec.Length = usable ? ZERVAL_MODE_USABLE : ZERVAL_MODE_UNUSABLE;
                     rec.VisScreenWidth = answer.out.width;
                     rec.VisScreenHeight = answer.out.height;
                     rec.BitsPerPlane = answer.out.bitsPerPixel;

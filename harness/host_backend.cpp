@@ -1,28 +1,37 @@
 // The first backend: the module's sources linked into the test, with the host
 // doubles as kernel and sibling drivers.
 #include <cstring>
-#include <stdexcept>
 
+#include "exported_data.h"
 #include "host_doubles.h"
 #include "module_state.h"
 #include "module_under_test.h"
 
 namespace {
 
-struct DataExport {
-    const char *name;
+// Where each entry of kExportedData lies in the host build, in the list's
+// order, with the size of the object there.
+struct HostData {
     void *address;
-    uint32_t size;
+    size_t size;
 };
-
-const DataExport kExports[] = {
-    {"modetable", modetable, sizeof(modetable)},
-    {"modeTableSize", &modeTableSize, sizeof(modeTableSize)},
-    {"frequencytable", frequencytable, sizeof(frequencytable)},
-    {"freqTableSize", &freqTableSize, sizeof(freqTableSize)},
-    {"NumModesFromBIOSDLL", &NumModesFromBIOSDLL, sizeof(NumModesFromBIOSDLL)},
-    {"ORVX_NUM_MODES", &ORVX_NUM_MODES, sizeof(ORVX_NUM_MODES)},
+constexpr HostData kHostData[] = {
+    {modetable, sizeof modetable},
+    {&modeTableSize, sizeof modeTableSize},
+    {frequencytable, sizeof frequencytable},
+    {&freqTableSize, sizeof freqTableSize},
+    {&NumModesFromBIOSDLL, sizeof NumModesFromBIOSDLL},
+    {&ORVX_NUM_MODES, sizeof ORVX_NUM_MODES},
 };
+static_assert(sizeof kHostData / sizeof kHostData[0] == kExportedDataCount, "one address per exported datum");
+constexpr bool SizesAgree()
+{
+    for (size_t i = 0; i < kExportedDataCount; ++i)
+        if (kHostData[i].size != kExportedData[i].size)
+            return false;
+    return true;
+}
+static_assert(SizesAgree(), "each host object is as large as the exported datum it stands for");
 
 // The catalogue as built, taken before any test writes to it.
 struct Catalogue {
@@ -134,10 +143,7 @@ public:
 private:
     static uint8_t *locate(const std::string &name, uint32_t offset, uint32_t size)
     {
-        for (const DataExport &e : kExports)
-            if (name == e.name && offset <= e.size && size <= e.size - offset)
-                return static_cast<uint8_t *>(e.address) + offset;
-        throw std::out_of_range("no exported data " + name + " at that offset");
+        return static_cast<uint8_t *>(kHostData[LocateExportedData(name, offset, size)].address) + offset;
     }
 };
 

@@ -1,28 +1,12 @@
 // The second backend: the built zerval.sys running under the emulator.  Every
 // entry is a stdcall into the image; records and result bytes travel through
 // the caller's page of guest memory.
-#include <cstring>
-#include <stdexcept>
-
 #include "build_products.h"
+#include "exported_data.h"
 #include "image_backend.h"
 #include "machine.h"
 
 namespace {
-
-struct DataExport {
-    const char *name;
-    uint32_t size;
-};
-const DataExport kExports[] = {
-    {"modetable", 62 * 30},
-    {"modeTableSize", 4},
-    {"frequencytable", 16 * 4},
-    {"freqTableSize", 4},
-    {"NumModesFromBIOSDLL", 4},
-    {"ORVX_NUM_MODES", 4},
-    {"pModeInfoFromBIOSDLL", 4},
-};
 
 constexpr uint32_t kResultByte = emu::Machine::kCallerData;
 constexpr uint32_t kRecord = emu::Machine::kCallerData + 0x100;
@@ -95,10 +79,7 @@ public:
 private:
     uint32_t locate(const std::string &name, uint32_t offset, uint32_t size) const
     {
-        for (const DataExport &e : kExports)
-            if (name == e.name && offset <= e.size && size <= e.size - offset)
-                return machine_.exportAddress(name) + offset;
-        throw std::out_of_range("no exported data " + name + " at that offset");
+        return machine_.exportAddress(kExportedData[LocateExportedData(name, offset, size)].name) + offset;
     }
 
     emu::Machine machine_;

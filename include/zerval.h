@@ -36,6 +36,11 @@ typedef struct ModeTableEntry {
 #define ZERVAL_MODE_USABLE ((ULONG)sizeof(VIDEO_MODE_INFORMATION))
 #define ZERVAL_MODE_UNUSABLE 0u
 
+/* The tag of every pool block the module allocates (the published arrays,
+   and the working list each attach frees again): "Bdll" in a pool dump, the
+   bytes B, d, l, l. */
+#define ZERVAL_POOL_TAG 0x6C6C6442u
+
 /* SetMode results. */
 #define ZERVAL_NO_ERROR 0u
 #define ZERVAL_ERROR_INVALID_PARAMETER 87u

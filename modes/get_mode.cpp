@@ -94,7 +94,7 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
     // never asked for zero bytes.
     const ULONG slots = rows * rates != 0 ? rows * rates : 1;
     ModeQuery *const candidates = static_cast<ModeQuery *>(
-        ExAllocatePoolWithTag(PagedPool, slots * sizeof(ModeQuery), kZervalPoolTag));
+        ExAllocatePoolWithTag(PagedPool, slots * sizeof(ModeQuery), ZERVAL_POOL_TAG));
     if (candidates == nullptr)
         return -1;
 
@@ -117,7 +117,7 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
     // Three leading records belong to the display driver.
     const ULONG total = found + 3;
     VIDEO_MODE_INFORMATION *const list = static_cast<VIDEO_MODE_INFORMATION *>(
-        ExAllocatePoolWithTag(PagedPool, total * sizeof(VIDEO_MODE_INFORMATION), kZervalPoolTag));
+        ExAllocatePoolWithTag(PagedPool, total * sizeof(VIDEO_MODE_INFORMATION), ZERVAL_POOL_TAG));
     if (list == nullptr) {
         ExFreePool(candidates);
         return -1;

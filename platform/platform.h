@@ -15,9 +15,6 @@
 
 #include "zerval_hooks.h"
 
-// Pool tag "Bdll": the bytes B, d, l, l.
-enum : ULONG { kZervalPoolTag = 0x6C6C6442u };
-
 // The sibling drivers' entries, imported from kelv.sys and rmx.sys.
 extern "C" {
 ZERVAL_SIBLING_IMPORT ULONG ZERVAL_CALL Attach(ULONG_PTR Context, ULONG_PTR Param, DllExt *Table,

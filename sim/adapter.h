@@ -12,6 +12,7 @@
 
 #include "call_log.h"
 #include "profile.h"
+#include "zerval_hooks.h"
 
 namespace sim {
 
@@ -25,7 +26,7 @@ public:
     virtual void clear(Hook hook) = 0;  // make the slot empty
 };
 
-using InitBuffer = std::array<uint8_t, 76>;
+using InitBuffer = std::array<uint8_t, ZERVAL_INIT_BUFFER_BYTES>;
 
 class Adapter {
 public:

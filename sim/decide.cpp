@@ -2,11 +2,9 @@
 #include <algorithm>
 
 #include "profile.h"
+#include "zerval_hooks.h"
 
 namespace sim {
-
-constexpr uint32_t kEnumerateFlag = 2;
-constexpr uint32_t kDefaultRefreshFlag = 0x80000000u;
 
 static bool Listed(const std::vector<uint16_t> &list, uint16_t value)
 {
@@ -42,10 +40,10 @@ Decision Decide(const Profile &p, const Query &query)
 {
     Decision d;
     d.answer = query;
-    const uint16_t rate = (query.flags & kDefaultRefreshFlag) ? p.defaultRefresh : query.refresh;
+    const uint16_t rate = (query.flags & ZERVAL_QUERY_DEFAULT_REFRESH) ? p.defaultRefresh : query.refresh;
     d.answer.refresh = rate;
     d.accepted = ControllerCan(p, query, rate) &&
-                 ((query.flags & kEnumerateFlag) || MonitorCan(p, query, rate));
+                 ((query.flags & ZERVAL_QUERY_ENUMERATE) || MonitorCan(p, query, rate));
     if (d.accepted) {
         const bool tv = p.tvAttributes && query.width <= p.tvMaxWidth && query.height <= p.tvMaxHeight;
         d.answer.attributes = p.attributes | (tv ? p.tvAttributes : 0);

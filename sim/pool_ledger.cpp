@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "zerval.h"
+
 namespace sim {
 
 bool PoolLedger::admit(uint32_t poolType, uint64_t size, uint32_t tag)
@@ -12,7 +14,7 @@ bool PoolLedger::admit(uint32_t poolType, uint64_t size, uint32_t tag)
         std::snprintf(buf, sizeof buf, "ExAllocatePoolWithTag: pool type %u, not PagedPool", poolType);
         faults_.push_back(buf);
     }
-    if (tag != kPoolTag) {
+    if (tag != ZERVAL_POOL_TAG) {
         std::snprintf(buf, sizeof buf, "ExAllocatePoolWithTag: tag 0x%08x, not \"Bdll\"", tag);
         faults_.push_back(buf);
     }

@@ -18,9 +18,9 @@ struct Allocation {
     bool live = false;
 };
 
-// What the module's requests must be.
+// What the module's requests must be: PagedPool, tagged ZERVAL_POOL_TAG
+// (zerval.h), at most this large.
 constexpr uint32_t kPagedPool = 1;
-constexpr uint32_t kPoolTag = 0x6C6C6442;  // "Bdll"
 constexpr uint64_t kLargestRequest = 16u << 20;
 
 class PoolLedger {

@@ -56,46 +56,49 @@ int64_t Signed(const json &j, const std::string &field, int64_t min, int64_t max
     return j.get<int64_t>();
 }
 
-std::vector<uint16_t> List16(const json &j, const std::string &field, uint64_t max)
+// A list, read element by element: `read` takes an element and the name it
+// has in a message ("field[i]").  `expected` says what a non-list should have
+// been.
+template <typename Read>
+auto ListOf(const json &j, const std::string &field, const std::string &expected, Read read)
 {
     if (!j.is_array())
-        Bad(field, "expected a list of whole numbers");
-    std::vector<uint16_t> out;
+        Bad(field, expected);
+    std::vector<decltype(read(j, field))> out;
     for (size_t i = 0; i < j.size(); ++i)
-        out.push_back(static_cast<uint16_t>(Unsigned(j[i], field + "[" + std::to_string(i) + "]", max)));
+        out.push_back(read(j[i], field + "[" + std::to_string(i) + "]"));
     return out;
+}
+
+std::vector<uint16_t> List16(const json &j, const std::string &field, uint64_t max)
+{
+    return ListOf(j, field, "expected a list of whole numbers", [max](const json &e, const std::string &name) {
+        return static_cast<uint16_t>(Unsigned(e, name, max));
+    });
 }
 
 std::vector<uint16_t> Depths(const json &j)
 {
-    if (!j.is_array())
-        Bad("depths", "expected a list of depths (8, 16, 24, 32)");
-    std::vector<uint16_t> out;
-    for (size_t i = 0; i < j.size(); ++i) {
-        const json &d = j[i];
-        if (!d.is_number_integer() || (d != 8 && d != 16 && d != 24 && d != 32))
-            Bad("depths[" + std::to_string(i) + "]", "a depth is 8, 16, 24 or 32, not " + d.dump());
-        out.push_back(d.get<uint16_t>());
-    }
-    return out;
+    return ListOf(j, "depths", "expected a list of depths (8, 16, 24, 32)",
+                  [](const json &d, const std::string &name) {
+                      if (!d.is_number_integer() || (d != 8 && d != 16 && d != 24 && d != 32))
+                          Bad(name, "a depth is 8, 16, 24 or 32, not " + d.dump());
+                      return d.get<uint16_t>();
+                  });
 }
 
 std::vector<MonitorMode> MonitorModes(const json &j)
 {
-    if (!j.is_array())
-        Bad("monitorModes", "expected a list of \"WIDTHxHEIGHT@HZ\" strings");
-    std::vector<MonitorMode> out;
-    for (size_t i = 0; i < j.size(); ++i) {
-        const std::string field = "monitorModes[" + std::to_string(i) + "]";
-        if (!j[i].is_string())
-            Bad(field, "expected a \"WIDTHxHEIGHT@HZ\" string");
-        try {
-            out.push_back(ParseMonitorMode(j[i].get<std::string>()));
-        } catch (const BadText &e) {
-            Bad(field, e.what());
-        }
-    }
-    return out;
+    return ListOf(j, "monitorModes", "expected a list of \"WIDTHxHEIGHT@HZ\" strings",
+                  [](const json &e, const std::string &name) {
+                      if (!e.is_string())
+                          Bad(name, "expected a \"WIDTHxHEIGHT@HZ\" string");
+                      try {
+                          return ParseMonitorMode(e.get<std::string>());
+                      } catch (const BadText &x) {
+                          Bad(name, x.what());
+                      }
+                  });
 }
 
 // Where a parse error lies, as line and column (both from 1).

@@ -112,10 +112,7 @@ TEST_P(HostileDisplayDriverTest, EveryEntryBeforeAnyAttachAndAfterAFailedOne)
 TEST_P(HostileDisplayDriverTest, AThousandAttachesGrowThePoolByThePublishedArraysOnly)
 {
     // Every query answered at 60 Hz: one small list per attach.
-    m->adapter.onQueryMode = [](sim::Query &q) {
-        q.refresh = 60;
-        return 1u;
-    };
+    answerEveryQueryAt(60);
     uint64_t liveBytes = 0;
     for (int i = 0; i < 1000; ++i) {
         const std::vector<std::string> problems = AttachAndCheck(*m, arrays);

@@ -125,13 +125,18 @@ TEST_P(Image, BiosdllHoldsAttachEntryThenCatalogueAndNothingElse)
     EXPECT_FALSE(s->characteristics & pe::kScnExecute);
     EXPECT_FALSE(s->characteristics & pe::kScnDiscardable);
 
+    // As documented: BIOS_Attach (4 bytes), modetable (62 rows of 30 bytes),
+    // modeTableSize (4), frequencytable (16 entries of 4 bytes), freqTableSize
+    // (4), in this order, with no gaps.
+    constexpr uint32_t kModeTableBytes = 62 * 30;
+    constexpr uint32_t kFrequencyTableBytes = 16 * 4;
     const uint32_t base = s->virtualAddress;
     EXPECT_EQ(img.u32At(base), 0u);  // BIOS_Attach, empty until an attach
     EXPECT_EQ(img.exported("modetable")->rva, base + 4);
-    EXPECT_EQ(img.exported("modeTableSize")->rva, base + 4 + 62 * 30);
-    EXPECT_EQ(img.exported("frequencytable")->rva, base + 8 + 62 * 30);
-    EXPECT_EQ(img.exported("freqTableSize")->rva, base + 8 + 62 * 30 + 64);
-    EXPECT_EQ(s->virtualSize, 12u + 62 * 30 + 64);
+    EXPECT_EQ(img.exported("modeTableSize")->rva, base + 4 + kModeTableBytes);
+    EXPECT_EQ(img.exported("frequencytable")->rva, base + 4 + kModeTableBytes + 4);
+    EXPECT_EQ(img.exported("freqTableSize")->rva, base + 4 + kModeTableBytes + 4 + kFrequencyTableBytes);
+    EXPECT_EQ(s->virtualSize, 4 + kModeTableBytes + 4 + kFrequencyTableBytes + 4);
 }
 
 // The file holds the catalogue as documented, byte for byte.
@@ -143,7 +148,7 @@ TEST_P(Image, CatalogueIsStoredAsDocumented)
     ASSERT_EQ(rows.size(), expected.size() * sizeof(ModeTableEntry));
     EXPECT_EQ(std::memcmp(rows.data(), expected.data(), rows.size()), 0);
     EXPECT_EQ(img.u32At(img.exported("modeTableSize")->rva), 62u);
-    const auto rates = img.read(img.exported("frequencytable")->rva, 16 * 4);
+    const auto rates = img.read(img.exported("frequencytable")->rva, 16 * sizeof(uint32_t));
     ASSERT_EQ(rates.size(), shipped::Rates().size() * 4);
     EXPECT_EQ(std::memcmp(rates.data(), shipped::Rates().data(), rates.size()), 0);
     EXPECT_EQ(img.u32At(img.exported("freqTableSize")->rva), 16u);

@@ -4,7 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "mode_list_rules.h"
 #include "module_test.h"
+#include "shipped_catalogue.h"
 
 using sim::Callee;
 
@@ -67,13 +69,29 @@ TEST_P(ModeListTest, ListRunsInRowThenRateOrder)
     ASSERT_EQ(m->attach(), TRUE);
     const auto list = modes();
     // Row 0 (640x480x8) at all 16 rates, low to high, then row 1 (320x200x8).
+    ASSERT_GE(list.size(), 17u);
     for (uint32_t i = 0; i < 16; ++i) {
         EXPECT_TRUE(Is(list[i], 640, 480, 8));
-        EXPECT_EQ(list[i].Frequency, m->rate(i));
+        EXPECT_EQ(list[i].Frequency, shipped::Rates()[i]);
     }
     EXPECT_TRUE(Is(list[16], 320, 200, 8));
     EXPECT_TRUE(Is(list.back(), 1600, 1200, 32));
     EXPECT_EQ(list.back().Frequency, 200u);
+
+    // The whole list: each shipped row the build probes, at each shipped rate
+    // it probes that row at, in table order.
+    std::vector<VIDEO_MODE_INFORMATION> expected;
+    for (const ModeTableEntry &row : shipped::Rows())
+        for (uint32_t rate : shipped::Rates())
+            if (rules::Probed(row, static_cast<uint16_t>(rate)))
+                expected.push_back(Record(row.Width, row.Height, row.BitsPerPixel, rate));
+    ASSERT_EQ(list.size(), expected.size());
+    for (size_t i = 0; i < list.size(); ++i)
+        ASSERT_TRUE(Is(list[i], expected[i].VisScreenWidth, expected[i].VisScreenHeight, expected[i].BitsPerPlane) &&
+                    list[i].Frequency == expected[i].Frequency)
+            << "mode " << i << " is " << list[i].VisScreenWidth << "x" << list[i].VisScreenHeight << "x"
+            << list[i].BitsPerPlane << "@" << list[i].Frequency << ", want " << expected[i].VisScreenWidth << "x"
+            << expected[i].VisScreenHeight << "x" << expected[i].BitsPerPlane << "@" << expected[i].Frequency;
 }
 
 TEST_P(ModeListTest, ProbesSendEnumerateThenUsableFlags)
@@ -109,10 +127,7 @@ TEST_P(ModeListTest, QueryRecordBytesAreExact)
 
 TEST_P(ModeListTest, EveryAnswerAt60HzGivesOneModePerRow)
 {
-    m->adapter.onQueryMode = [](sim::Query &q) {
-        q.refresh = 60;
-        return 1u;
-    };
+    answerEveryQueryAt(60);
     ASSERT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 58u);
     for (const auto &r : modes())

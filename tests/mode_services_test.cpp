@@ -59,10 +59,7 @@ TEST_P(ModeServicesTest, ValidateComparesWithTheLowByteOfFrequency)
 TEST_P(ModeServicesTest, ValidateIgnoresBit7OfAnsweredRate)
 {
     auto r = Record(800, 600, 16, 60);
-    m->adapter.onQueryMode = [](sim::Query &q) {
-        q.refresh = 188;
-        return 1u;
-    };
+    answerEveryQueryAt(188);
     m->vValidateMode(&r, 0);
     EXPECT_EQ(r.Length, 80u);
 }
@@ -77,10 +74,7 @@ TEST_P(ModeServicesTest, ValidateNeverAcceptsRatesOf128OrMore)
 TEST_P(ModeServicesTest, ValidateRejectsOtherRateAndByteOnlyResult)
 {
     auto r = Record(800, 600, 16, 75);
-    m->adapter.onQueryMode = [](sim::Query &q) {
-        q.refresh = 60;
-        return 1u;
-    };
+    answerEveryQueryAt(60);
     m->vValidateMode(&r, 0);
     EXPECT_EQ(r.Length, 0u);
     r.Length = 80;

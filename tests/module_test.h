@@ -47,6 +47,15 @@ protected:
     }
     void expectModeServicesRefuseWithoutCalls() { expectModeServicesRefuseWithoutCalls(*m); }
 
+    // The services driver accepts every query and answers it at `refresh`.
+    void answerEveryQueryAt(uint16_t refresh)
+    {
+        m->adapter.onQueryMode = [refresh](sim::Query &q) {
+            q.refresh = refresh;
+            return 1u;
+        };
+    }
+
     std::unique_ptr<ModuleUnderTest> m;
 };
 

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "mode_list_rules.h"
+#include "zerval_hooks.h"
+
 namespace {
 
 enum class Answer { Refused, OtherRate, Accepted };
@@ -40,25 +43,13 @@ const VIDEO_MODE_INFORMATION *FindRecord(const LastAttach &a, const ModeTableEnt
     return nullptr;
 }
 
-// The rows the mode-list build passes over, whatever the services driver says.
-bool SkippedRow(const ModeTableEntry &row)
-{
-    return row.BitsPerPixel == 24 &&
-           ((row.Width == 800 && row.Height == 600) || (row.Width == 640 && row.Height == 480) || row.Width == 720);
-}
-
-bool SixtyOnly(const ModeTableEntry &row)
-{
-    return row.BitsPerPixel == 24 && row.Width == 1024 && row.Height == 768;
-}
-
 const char *Cell(const LastAttach &a, const ModeTableEntry &row, uint16_t rate)
 {
-    if (SkippedRow(row))
+    if (rules::SkippedAtItsDepth(row))
         return "s";
-    if (row.Disabled != 0)
+    if (rules::Disabled(row))
         return "d";
-    if (SixtyOnly(row) && rate != 60)
+    if (rules::OnlyAt60Hz(row) && rate != 60)
         return "6";
     const Probe *p = FindProbe(a, row, rate);
     if (p == nullptr)
@@ -70,7 +61,7 @@ const char *Cell(const LastAttach &a, const ModeTableEntry &row, uint16_t rate)
     const VIDEO_MODE_INFORMATION *r = FindRecord(a, row, rate);
     if (r == nullptr)
         return "-";
-    return r->Length == 80 ? "#" : "o";
+    return r->Length == ZERVAL_MODE_USABLE ? "#" : "o";
 }
 
 } // namespace
@@ -81,12 +72,10 @@ void PrintMatrix(ModuleUnderTest &m, size_t attachStart)
     const auto &calls = m.log.calls();
     for (size_t i = attachStart; i < calls.size(); ++i) {
         const sim::CallRecord &c = calls[i];
-        if (c.callee == sim::Callee::QueryMode && c.in.flags == 2) {
-            // Only the answer's low byte counts, and its Refresh's low byte
-            // must be the rate itself (so a rate of 256 or more never is).
-            const Answer answer = (c.result & 0xFFu) == 0                 ? Answer::Refused
-                                  : (c.out.refresh & 0xFFu) != c.in.refresh ? Answer::OtherRate
-                                                                           : Answer::Accepted;
+        if (c.callee == sim::Callee::QueryMode && c.in.flags == ZERVAL_QUERY_ENUMERATE) {
+            const Answer answer = !rules::Accepted(c)                    ? Answer::Refused
+                                  : !rules::AnsweredAt(c, c.in.refresh) ? Answer::OtherRate
+                                                                        : Answer::Accepted;
             a.probes.push_back({c.in, answer});
         }
     }

@@ -294,7 +294,7 @@ void PrintTable(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t cou
         char res[24];
         std::snprintf(res, sizeof res, "%ux%u", r.VisScreenWidth, r.VisScreenHeight);
         std::printf("%5u  %-11s %5u %5u  %-6s  %s\n", i, res, r.BitsPerPlane, r.Frequency,
-                    r.Length == 80 ? "yes" : "no", Hex32(r.DriverSpecificAttributeFlags).c_str());
+                    r.Length == ZERVAL_MODE_USABLE ? "yes" : "no", Hex32(r.DriverSpecificAttributeFlags).c_str());
     }
     if (records.empty())
         std::printf("%u modes, no list published (ORVX_NUM_MODES 0)\n", count);
@@ -313,7 +313,7 @@ void PrintJson(const std::vector<VIDEO_MODE_INFORMATION> &records, uint32_t coun
                          {"height", r.VisScreenHeight},
                          {"bitsPerPixel", r.BitsPerPlane},
                          {"frequency", r.Frequency},
-                         {"usable", r.Length == 80},
+                         {"usable", r.Length == ZERVAL_MODE_USABLE},
                          {"attributes", r.DriverSpecificAttributeFlags}});
     }
     nlohmann::json out = {{"profile", p.name},
@@ -440,7 +440,7 @@ int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile
                 return record.Length;
             });
             std::printf("%s: Length %u (%s)\n", o.modeText.c_str(), record.Length,
-                        record.Length == 80 ? "usable" : "not usable");
+                        record.Length == ZERVAL_MODE_USABLE ? "usable" : "not usable");
         } else {
             if (o.option > 0xFF)
                 Warn("--option " + Hex(o.option) + ": SetMode passes on only the low byte, " + Hex(o.option & 0xFF));
