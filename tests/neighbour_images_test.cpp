@@ -31,7 +31,7 @@ std::string LoadError(std::vector<emu::Neighbour> neighbours)
 {
     try {
         MakeImageModule(DefaultImage(), std::move(neighbours));
-    } catch (const pe::BadImage &e) {
+    } catch (const emu::Error &e) {
         return e.what();
     }
     return "";
