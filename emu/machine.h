@@ -100,8 +100,8 @@ private:
         Serve serve;
     };
     static const Provided kProvided[];
-    // The hooks a services driver installs, in sim::Hook order, up to
-    // pfnTvControl, which is the TV driver's S_RMX_Control.
+    // The hooks a services driver installs, in sim::Hook order, all but the
+    // last: pfnTvControl is the TV driver's S_RMX_Control, a Provided stub.
     struct ServedHook {
         uint32_t argBytes;
         Serve serve;
