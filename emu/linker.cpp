@@ -4,28 +4,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 namespace emu {
 
 namespace {
-
-constexpr uint32_t kPage = 0x1000;
-
-uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
-
-void Check(uc_err err, const std::string &what)
-{
-    if (err != UC_ERR_OK)
-        throw pe::BadImage("emulator: " + what + ": " + uc_strerror(err));
-}
-
-std::string Hex(uint64_t v)
-{
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 uint32_t Perms(uint32_t characteristics)
 {
@@ -40,6 +22,12 @@ uint32_t Perms(uint32_t characteristics)
 }
 
 } // namespace
+
+void CheckEngine(int ucErr, const std::string &what)
+{
+    if (ucErr != UC_ERR_OK)
+        throw Error("emulator: " + what + ": " + uc_strerror(static_cast<uc_err>(ucErr)));
+}
 
 std::optional<uint32_t> LoadedImage::exportAddress(const std::string &name) const
 {
@@ -63,33 +51,33 @@ std::optional<std::string> LoadedImage::exportAt(uint32_t address) const
 void CheckLoadable(const pe::Image &image)
 {
     if (image.machine != pe::kMachineI386)
-        throw pe::BadImage("not an i386 image (machine " + Hex(image.machine) + ")");
+        throw Error("not an i386 image (machine " + pe::Hex(image.machine) + ")");
     if (image.subsystem != pe::kSubsystemNative)
-        throw pe::BadImage("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+        throw Error("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
     // Everything the loader writes lies inside the image (checked without
     // wrapping past 4 GiB).
     if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
-        throw pe::BadImage("SizeOfImage " + Hex(image.sizeOfImage) + " is not 1 byte to " +
-                           std::to_string(kLargestImage >> 20) + " MiB");
-    const uint32_t size = RoundUp(image.sizeOfImage, kPage);
+        throw Error("SizeOfImage " + pe::Hex(image.sizeOfImage) + " is not 1 byte to " +
+                    std::to_string(kLargestImage >> 20) + " MiB");
+    const uint32_t size = MappedSize(image);
     for (const pe::Section &s : image.sections)
         if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > size)
-            throw pe::BadImage("section " + pe::Printable(s.name) + " lies outside the image");
+            throw Error("section " + pe::Printable(s.name) + " lies outside the image");
     for (uint32_t rva : image.relocations)
         if (uint64_t(rva) + 4 > size)
-            throw pe::BadImage("a base relocation at RVA " + Hex(rva) + " lies outside the image");
+            throw Error("a base relocation at RVA " + pe::Hex(rva) + " lies outside the image");
     for (const pe::Import &i : image.imports)
         if (uint64_t(i.iatRva) + 4 > size)
-            throw pe::BadImage("the import address of " + pe::Printable(i.name) + " lies outside the image");
+            throw Error("the import address of " + pe::Printable(i.name) + " lies outside the image");
 }
 
 uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
 {
     CheckLoadable(image);
-    const uint32_t size = RoundUp(image.sizeOfImage, kPage);
-    Check(uc_mem_map(uc, base, size, UC_PROT_ALL), "map image");
+    const uint32_t size = MappedSize(image);
+    CheckEngine(uc_mem_map(uc, base, size, UC_PROT_ALL), "map image");
     auto put = [&](uint32_t address, const void *bytes, uint32_t n) {
-        Check(uc_mem_write(uc, address, bytes, n), "write image");
+        CheckEngine(uc_mem_write(uc, address, bytes, n), "write image");
     };
     put(base, image.bytes.data(),
         std::min<uint32_t>({image.sizeOfHeaders, size, static_cast<uint32_t>(image.bytes.size())}));
@@ -99,7 +87,7 @@ uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
     const uint32_t delta = base - image.imageBase;
     for (uint32_t rva : image.relocations) {
         uint32_t v = 0;
-        Check(uc_mem_read(uc, base + rva, &v, 4), "relocate");
+        CheckEngine(uc_mem_read(uc, base + rva, &v, 4), "relocate");
         v += delta;
         put(base + rva, &v, 4);
     }
@@ -108,11 +96,11 @@ uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
 
 void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size)
 {
-    Check(uc_mem_protect(uc, base, size, UC_PROT_READ), "protect headers");
+    CheckEngine(uc_mem_protect(uc, base, size, UC_PROT_READ), "protect headers");
     for (const pe::Section &s : image.sections) {
         const uint32_t n = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
         if (n != 0)
-            Check(uc_mem_protect(uc, base + s.virtualAddress, n, Perms(s.characteristics)), "protect");
+            CheckEngine(uc_mem_protect(uc, base + s.virtualAddress, n, Perms(s.characteristics)), "protect");
     }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "error.h"
 #include "pe_image.h"
 
 struct uc_struct;
@@ -42,14 +43,23 @@ struct LoadedImage {
 // The largest SizeOfImage the machine loads.
 constexpr uint32_t kLargestImage = 16u << 20;
 
-// Refuses (pe::BadImage, one printable line) an image that is not an i386
+constexpr uint32_t kPage = 0x1000;
+constexpr uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
+// The bytes an image takes in the guest: SizeOfImage in whole pages.
+constexpr uint32_t MappedSize(const pe::Image &image) { return RoundUp(image.sizeOfImage, kPage); }
+
+// Throws Error ("emulator: what: reason") when the engine reports a failure
+// (a uc_err other than UC_ERR_OK).
+void CheckEngine(int ucErr, const std::string &what);
+
+// Refuses (Error, one printable line) an image that is not an i386
 // native driver, or that would make the loader write outside it: SizeOfImage
 // 0 or above kLargestImage, a section, base relocation or import address
 // beyond SizeOfImage.
 void CheckLoadable(const pe::Image &image);
 
 // Maps a loadable image at base: headers and sections writable, relocations
-// applied.  Returns the mapped size.  Throws pe::BadImage.
+// applied.  Returns the mapped size.  Throws Error.
 uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base);
 // Gives each section the protection its flags ask for (after binding).
 void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size);

@@ -5,17 +5,16 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace emu {
 
 namespace {
 
-constexpr uint32_t kPage = 0x1000;
 constexpr uint8_t kPoolFill = 0xA5;  // fresh pool memory, never zero
 constexpr uint32_t kStubPage = 0x00700000;
-constexpr uint32_t kSentinel = kStubPage + kPage - 16;
+constexpr uint32_t kStubSize = 16;  // bytes of the stub page per stub
+constexpr uint32_t kSentinel = kStubPage + kPage - kStubSize;
 constexpr uint32_t kStackBase = 0x00100000;
 constexpr uint32_t kStackSize = 0x10000;
 constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
@@ -28,60 +27,53 @@ constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC
 constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
 constexpr uint32_t kSavedValues[] = {0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0xBBBB0000u};
 
-struct KnownImport {
-    const char *module;
-    const char *name;
-    uint32_t argBytes;
-};
-constexpr KnownImport kKnownImports[] = {
-    {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12},
-    {"ntoskrnl.exe", "ExFreePool", 4},
-    {"videoprt.sys", "VideoPortZeroMemory", 8},
-    {"kelv.sys", "_Attach@16", 16},
-    {"rmx.sys", "_AttachRMX@8", 8},
-    {"rmx.sys", "_S_RMX_Control@12", 12},
-};
-
-// The hooks a services driver installs, in sim::Hook order, with their
-// argument bytes; pfnTvControl is the TV driver's S_RMX_Control.
-constexpr KnownImport kHooks[] = {
-    {"", "pfnInit", 4},        {"", "pfnQueryMode", 8},
-    {"", "pfnSetMode", 12},    {"", "pfnPassThrough", 12},
-    {"", "pfnFunction", 4},    {"", "pfnGetFreeFramebufferSize", 0},
-    {"", "pfnSetInitialValue", 0},
-};
-
-std::string Hex(uint64_t v)
-{
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
-uint32_t RoundUp(uint32_t v, uint32_t to) { return (v + to - 1) / to * to; }
-
-void StubHook(uc_engine *, uint64_t address, uint32_t, void *user)
-{
-    static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
-}
-
-void ImageHook(uc_engine *, uint64_t address, uint32_t size, void *user)
-{
-    static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
-}
-
-bool BadAccessHook(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
-{
-    return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
-}
-
-void Check(uc_err err, const char *what)
-{
-    if (err != UC_ERR_OK)
-        throw pe::BadImage(std::string("emulator: ") + what + ": " + uc_strerror(err));
-}
+// The TV driver's function, which the services driver puts in pfnTvControl.
+constexpr const char *kTvControlExport = "_S_RMX_Control@12";
 
 } // namespace
+
+// What the simulated kernel and sibling drivers export to an image, and the
+// member serving each.
+const Machine::Provided Machine::kProvided[] = {
+    {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12, &Machine::serveAllocatePool},
+    {"ntoskrnl.exe", "ExFreePool", 4, &Machine::serveFreePool},
+    {"videoprt.sys", "VideoPortZeroMemory", 8, &Machine::serveZeroMemory},
+    {"kelv.sys", "_Attach@16", 16, &Machine::serveAttach},
+    {"rmx.sys", "_AttachRMX@8", 8, &Machine::serveAttachRmx},
+    {"rmx.sys", kTvControlExport, 12, &Machine::serveTvControl},
+};
+
+// The services driver's hooks, in sim::Hook order; pfnTvControl, the last,
+// is the TV driver's S_RMX_Control above.
+const Machine::ServedHook Machine::kServedHooks[] = {
+    {4, &Machine::serveInit},
+    {8, &Machine::serveQueryMode},
+    {12, &Machine::serveSetMode},
+    {12, &Machine::servePassThrough},
+    {4, &Machine::serveFunction},
+    {0, &Machine::serveGetFreeFramebufferSize},
+    {0, &Machine::serveSetInitialValue},
+};
+
+// The engine calls plain functions; these hand each call to its machine.
+struct Machine::Callbacks {
+    static void stub(uc_engine *, uint64_t address, uint32_t, void *user)
+    {
+        static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
+    }
+    static void image(uc_engine *, uint64_t address, uint32_t size, void *user)
+    {
+        static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
+    }
+    static void neighbour(uc_engine *, uint64_t address, uint32_t size, void *user)
+    {
+        static_cast<Machine *>(user)->onNeighbourInstruction(static_cast<uint32_t>(address), size);
+    }
+    static bool badAccess(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
+    {
+        return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
+    }
+};
 
 // The module's hook table as the services driver holds it: an address in the
 // guest.
@@ -98,7 +90,7 @@ public:
         for (int h = 0; h < sim::kHookCount; ++h)
             if (slots[1 + h] != 0)
                 v.filled |= static_cast<uint8_t>(1u << h);
-        v.tvControlIsRmx = slots[8] == m_.stubByName_.at("_S_RMX_Control@12");
+        v.tvControlIsRmx = slots[8] == m_.hookAddress(sim::Hook::TvControl);
         return v;
     }
     void fill(sim::Hook hook, sim::Entry entry) override
@@ -130,43 +122,34 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
 {
     CheckLoadable(image);
     for (const pe::Import &i : image.imports) {
-        const bool known = std::any_of(std::begin(kKnownImports), std::end(kKnownImports), [&](const KnownImport &k) {
-            return i.module == k.module && i.name == k.name;
-        });
         const bool neighbour = std::any_of(neighbours_.begin(), neighbours_.end(),
                                            [&](const Neighbour &n) { return SameModule(n.module, i.module); });
-        if (!known && !neighbour)
-            throw pe::BadImage("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
-                               ", which the simulation does not provide");
+        if (provided(i) == nullptr && !neighbour)
+            throw Error("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
+                        ", which the simulation does not provide");
     }
 
-
-    Check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "open");
-    // A load that fails closes the engine again: the destructor does not run.
-    struct CloseOnThrow {
-        uc_struct *&uc;
-        bool loaded = false;
-        ~CloseOnThrow()
-        {
-            if (!loaded) {
-                uc_close(uc);
-                uc = nullptr;
-            }
-        }
-    } guard{uc_};
-    const uint32_t imageSize = MapImage(uc_, image, kLoadBase);
+    uc_struct *engine = nullptr;
+    CheckEngine(uc_open(UC_ARCH_X86, UC_MODE_32, &engine), "open");
+    engine_.reset(engine);  // closed again by a load that fails, too
+    const uint32_t imageSize = MapImage(uc(), image, kLoadBase);
     checked_.assign(imageSize, false);
-    Check(uc_mem_map(uc_, kStubPage, kPage, UC_PROT_ALL), "map stubs");
-    Check(uc_mem_map(uc_, kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
-    Check(uc_mem_map(uc_, kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
+    CheckEngine(uc_mem_map(uc(), kStubPage, kPage, UC_PROT_ALL), "map stubs");
+    CheckEngine(uc_mem_map(uc(), kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
+    CheckEngine(uc_mem_map(uc(), kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
 
-    // Imports and hooks: a `ret N` each on the stub page.
-    for (const KnownImport &k : kKnownImports)
-        addStub(k.name, k.argBytes);
-    for (const KnownImport &k : kHooks) {
-        addStub(k.name, k.argBytes);
-        addStub(k.name, k.argBytes, sim::Entry::Replacement);
-    }
+    // Imports and hooks: a `ret N` each on the stub page, bound to what
+    // serves it.
+    static_assert(std::size(kServedHooks) + 1 == sim::kHookCount, "every hook but pfnTvControl is served");
+    for (const Provided &p : kProvided)
+        addStub(p.name, p.argBytes, sim::Entry::Original, p.serve);
+    for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
+        for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
+            hookStubs_[static_cast<int>(via)][h] =
+                addStub(sim::kHookNames[h], kServedHooks[h].argBytes, via, kServedHooks[h].serve);
+    for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
+        hookStubs_[static_cast<int>(via)][static_cast<int>(sim::Hook::TvControl)] =
+            bindImport("zerval.sys", pe::Import{"rmx.sys", kTvControlExport, 0});
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
     loadNeighbours();
@@ -176,8 +159,8 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     }
 
     // Now the protections the section flags ask for.
-    ProtectImage(uc_, image, kLoadBase, imageSize);
-    Check(uc_mem_protect(uc_, kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
+    ProtectImage(uc(), image, kLoadBase, imageSize);
+    CheckEngine(uc_mem_protect(uc(), kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
     for (const pe::Section &s : image.sections) {
         const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
         if (size != 0 && (s.characteristics & pe::kScnWrite)) {
@@ -188,28 +171,33 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     }
 
     uc_hook h;
-    Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(StubHook), this, kStubPage,
-                      kStubPage + kPage - 1),
-          "hook stubs");
-    Check(uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(ImageHook), this, kLoadBase,
-                      kLoadBase + imageSize - 1),
-          "hook image");
-    Check(uc_hook_add(uc_, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(BadAccessHook), this, 1, 0),
-          "hook faults");
-    guard.loaded = true;
+    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::stub), this, kStubPage,
+                            kStubPage + kPage - 1),
+                "hook stubs");
+    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::image), this, kLoadBase,
+                            kLoadBase + imageSize - 1),
+                "hook image");
+    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(Callbacks::badAccess), this,
+                            1, 0),
+                "hook faults");
 }
 
-Machine::~Machine()
+void Machine::watchNeighbour(const LoadedImage &l)
 {
-    delete table_;
-    if (uc_ != nullptr)
-        uc_close(uc_);
+    uc_hook h;
+    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::neighbour), this, l.base,
+                            l.base + l.size - 1),
+                "watch " + l.module);
 }
+
+Machine::~Machine() = default;
+
+void Machine::CloseEngine::operator()(uc_struct *engine) const { uc_close(engine); }
 
 void Machine::reset()
 {
     for (const auto &[address, block] : poolBlocks_)
-        uc_mem_unmap(uc_, block.base, block.bytes);
+        CheckEngine(uc_mem_unmap(uc(), block.base, block.bytes), "unmap pool");
     poolBlocks_.clear();
     nextPool_ = kPoolBase;
     for (const Snapshot &snap : writable_)
@@ -218,26 +206,33 @@ void Machine::reset()
     write(kStackBase, zeros.data(), kStackSize);
     write(kCallerData, zeros.data(), kCallerDataSize);
     last_ = CallStats{};
-    error_.clear();
+    fault_.clear();
+    machineError_.clear();
 }
 
-uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via)
+uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve)
 {
-    const uint32_t address = kStubPage + 16 * static_cast<uint32_t>(stubs_.size());
+    const uint32_t address = kStubPage + kStubSize * static_cast<uint32_t>(stubs_.size());
+    if (address + kStubSize > kSentinel)
+        throw Error("emulator: no room for the stub of " + name);
     const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
                              static_cast<uint8_t>(argBytes >> 8)};
     write(address, code, argBytes ? 3 : 1);
-    stubs_[address] = Stub{name, argBytes, via};
-    (via == sim::Entry::Original ? stubByName_ : replacementByName_)[name] = address;
+    stubs_.push_back(Stub{name, argBytes, via, serve});
     return address;
+}
+
+const Machine::Provided *Machine::provided(const pe::Import &import) const
+{
+    for (const Provided &p : kProvided)
+        if (SameModule(import.module, p.module) && import.name == p.name)
+            return &p;
+    return nullptr;
 }
 
 uint32_t Machine::hookAddress(sim::Hook hook, sim::Entry entry) const
 {
-    if (hook == sim::Hook::TvControl)
-        return stubByName_.at("_S_RMX_Control@12");
-    const char *name = kHooks[static_cast<int>(hook)].name;
-    return (entry == sim::Entry::Original ? stubByName_ : replacementByName_).at(name);
+    return hookStubs_[static_cast<int>(entry)][static_cast<int>(hook)];
 }
 
 uint32_t Machine::exportAddress(const std::string &name) const
@@ -252,14 +247,14 @@ uint32_t Machine::exportAddress(const std::string &name) const
 
 void Machine::read(uint32_t address, void *out, uint32_t size) const
 {
-    if (uc_mem_read(uc_, address, out, size) != UC_ERR_OK)
-        throw Fault("read of " + std::to_string(size) + " bytes at " + Hex(address) + " outside guest memory");
+    if (uc_mem_read(uc(), address, out, size) != UC_ERR_OK)
+        throw Fault("read of " + std::to_string(size) + " bytes at " + pe::Hex(address) + " outside guest memory");
 }
 
 void Machine::write(uint32_t address, const void *in, uint32_t size)
 {
-    if (uc_mem_write(uc_, address, in, size) != UC_ERR_OK)
-        throw Fault("write of " + std::to_string(size) + " bytes at " + Hex(address) + " outside guest memory");
+    if (uc_mem_write(uc(), address, in, size) != UC_ERR_OK)
+        throw Fault("write of " + std::to_string(size) + " bytes at " + pe::Hex(address) + " outside guest memory");
 }
 
 uint32_t Machine::readU32(uint32_t address) const
@@ -272,15 +267,22 @@ uint32_t Machine::readU32(uint32_t address) const
 uint32_t Machine::arg(int index) const
 {
     uint32_t esp = 0;
-    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     return readU32(esp + 4 + 4 * static_cast<uint32_t>(index));
 }
 
 void Machine::fail(const std::string &what)
 {
-    if (error_.empty())
-        error_ = what;
-    uc_emu_stop(uc_);
+    if (fault_.empty() && machineError_.empty())
+        fault_ = what;
+    uc_emu_stop(uc());
+}
+
+void Machine::failMachine(const std::string &what)
+{
+    if (fault_.empty() && machineError_.empty())
+        machineError_ = what;
+    uc_emu_stop(uc());
 }
 
 uint32_t Machine::call(const std::string &exportName, const std::vector<uint32_t> &args)
@@ -310,14 +312,13 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
         if (SameModule(l.module, import.module)) {
             if (const auto address = l.exportAddress(import.name); address && import.name != "DriverEntry")
                 return *address;
-            throw pe::BadImage(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
-                               " does not export");
+            throw Error(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
+                        " does not export");
         }
-    for (const KnownImport &k : kKnownImports)
-        if (SameModule(import.module, k.module) && import.name == k.name)
-            return stubByName_.at(k.name);
-    throw pe::BadImage(importer + " imports " + import.module + "!" + import.name +
-                       ", which the simulation does not provide");
+    if (const Provided *p = provided(import))
+        return kStubPage + kStubSize * static_cast<uint32_t>(p - kProvided);
+    throw Error(importer + " imports " + import.module + "!" + import.name +
+                ", which the simulation does not provide");
 }
 
 // Names a call that entered a loaded image at an address: one of its exports
@@ -338,13 +339,13 @@ std::string Machine::describeCall(size_t image, uint32_t address, uint32_t &argB
         return l.module + "!" + *name;
     }
     if (servicesTable_ != 0) {
-        for (int h = 0; h < static_cast<int>(std::size(kHooks)); ++h)
+        for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
             if (readU32(servicesTable_ + 4 + 4 * static_cast<uint32_t>(h)) == address) {
-                argBytes = kHooks[h].argBytes;
-                return l.module + "!" + kHooks[h].name;
+                argBytes = kServedHooks[h].argBytes;
+                return l.module + "!" + sim::kHookNames[h];
             }
     }
-    throw Fault("call into " + l.module + " at " + Hex(address) + ", neither an export nor a hook in the table");
+    throw Fault("call into " + l.module + " at " + pe::Hex(address) + ", neither an export nor a hook in the table");
 }
 
 uint32_t Machine::run(uint32_t target, const std::string &exportName, const std::vector<uint32_t> &args)
@@ -358,28 +359,30 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     }
     esp -= 4;
     write(esp, &kSentinel, 4);
-    uc_reg_write(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_write(uc(), UC_X86_REG_ESP, &esp);
     for (int i = 0; i < 4; ++i)
-        uc_reg_write(uc_, kSavedRegs[i], &kSavedValues[i]);
+        uc_reg_write(uc(), kSavedRegs[i], &kSavedValues[i]);
     const uint32_t garbage = 0xEEEEEEEEu;
     for (int reg : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX})
-        uc_reg_write(uc_, reg, &garbage);
+        uc_reg_write(uc(), reg, &garbage);
 
     entryEsp_ = esp;
     minEsp_ = esp;
     last_ = CallStats{};
-    error_.clear();
-    entry_ = exportName;
-    const uc_err err = uc_emu_start(uc_, target, kSentinel, 0, kInstructionLimit);
+    fault_.clear();
+    machineError_.clear();
+    const uc_err err = uc_emu_start(uc(), target, kSentinel, 0, kInstructionLimit);
 
     uint32_t eip = 0, eax = 0, espAfter = 0;
-    uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
-    uc_reg_read(uc_, UC_X86_REG_EAX, &eax);
-    uc_reg_read(uc_, UC_X86_REG_ESP, &espAfter);
-    if (!error_.empty())
-        throw Fault(exportName + ": " + error_);
+    uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
+    uc_reg_read(uc(), UC_X86_REG_EAX, &eax);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &espAfter);
+    if (!machineError_.empty())
+        throw Error(exportName + ": " + machineError_);
+    if (!fault_.empty())
+        throw Fault(exportName + ": " + fault_);
     if (err != UC_ERR_OK)
-        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + Hex(eip));
+        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip));
     if (eip != kSentinel)
         throw Fault(exportName + ": did not return within " + std::to_string(kInstructionLimit) + " instructions");
     if (espAfter != kStackTop) {
@@ -389,9 +392,9 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     }
     for (int i = 0; i < 4; ++i) {
         uint32_t v = 0;
-        uc_reg_read(uc_, kSavedRegs[i], &v);
+        uc_reg_read(uc(), kSavedRegs[i], &v);
         if (v != kSavedValues[i])
-            throw Fault(exportName + ": " + kSavedNames[i] + " not preserved (" + Hex(v) + ")");
+            throw Fault(exportName + ": " + kSavedNames[i] + " not preserved (" + pe::Hex(v) + ")");
     }
     last_.stackBytes = entryEsp_ + 4 - minEsp_;
     return eax;
@@ -405,12 +408,12 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
 void Machine::requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const
 {
     uint32_t esp = 0;
-    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     const uint64_t low = uint64_t{esp} + 4 + argBytes;
     const uint64_t end = uint64_t{address} + size;
     if (address < low || end > entryEsp_)
-        throw Fault("handed a " + std::to_string(size) + "-byte record at " + Hex(address) +
-                    ", outside the caller's stack frame (" + Hex(low) + " to " + Hex(entryEsp_) + ")");
+        throw Fault("handed a " + std::to_string(size) + "-byte record at " + pe::Hex(address) +
+                    ", outside the caller's stack frame (" + pe::Hex(low) + " to " + pe::Hex(entryEsp_) + ")");
 }
 
 void Machine::onImageInstruction(uint32_t address, uint32_t size)
@@ -424,14 +427,14 @@ void Machine::onImageInstruction(uint32_t address, uint32_t size)
         const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
         read(address, bytes, n);
         if (const char *use = FpuOrSimdUse(bytes, n)) {
-            fail(std::string(use) + " instruction at " + Hex(address) +
+            fail(std::string(use) + " instruction at " + pe::Hex(address) +
                  ": kernel code may not use the floating-point or SIMD registers");
             return;
         }
         checked_[offset] = true;  // only instructions that passed are not looked at again
     }
     uint32_t esp = 0;
-    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     minEsp_ = std::min(minEsp_, esp);
 }
 
@@ -453,8 +456,8 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     else if (address < kPage)
         where = " (NULL)";
     uint32_t eip = 0;
-    uc_reg_read(uc_, UC_X86_REG_EIP, &eip);
-    fail(std::string(kind) + " at " + Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " + Hex(eip));
+    uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
+    fail(std::string(kind) + " at " + pe::Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip));
     return false;
 }
 
@@ -467,7 +470,7 @@ uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
         const uint32_t pages = RoundUp(size, kPage);
         const uint32_t base = nextPool_;
         nextPool_ += pages + kPage;
-        if (uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
+        if (uc_mem_map(uc(), base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
             throw Fault("special pool exhausted");
         address = base + pages - RoundUp(size, 8);
         std::vector<uint8_t> fill(pages, kPoolFill);
@@ -494,80 +497,106 @@ void Machine::freePool(uint32_t address)
         std::vector<uint8_t> slack(address - block.base);
         read(block.base, slack.data(), static_cast<uint32_t>(slack.size()));
         if (std::any_of(slack.begin(), slack.end(), [](uint8_t b) { return b != kPoolFill; }))
-            pool_.fault("ExFreePool(" + Hex(address) + "): written below the start of the block");
+            pool_.fault("ExFreePool(" + pe::Hex(address) + "): written below the start of the block");
         // Unmapped, so a use after free faults.
-        uc_mem_unmap(uc_, block.base, block.bytes);
+        CheckEngine(uc_mem_unmap(uc(), block.base, block.bytes), "unmap pool");
         poolBlocks_.erase(address);
     }
 }
 
 void Machine::onStub(uint32_t address)
 {
-    const auto it = stubs_.find(address);
-    if (it == stubs_.end())
-        return;  // not a stub's first byte
+    if (address == kSentinel)
+        return;  // the entry returned to the host
+    const uint32_t slot = (address - kStubPage) / kStubSize;
+    if (slot >= stubs_.size() || address % kStubSize != 0) {
+        failMachine("call to " + pe::Hex(address) + " on the stub page: slot " + std::to_string(slot) + " (" +
+                    (slot < stubs_.size() ? stubs_[slot].name + ", not at its start" : "nothing bound") +
+                    ") has no handler");
+        return;
+    }
+    const Stub &stub = stubs_[slot];
     uint32_t esp = 0;
-    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     minEsp_ = std::min(minEsp_, esp);
     ++last_.hookCalls;
     try {
-        dispatch(it->second);
+        const uint32_t eax = (this->*stub.serve)(stub);
+        uc_reg_write(uc(), UC_X86_REG_EAX, &eax);
     } catch (const std::exception &e) {
-        fail("in " + it->second.name + ": " + e.what());
+        fail("in " + stub.name + ": " + e.what());
     }
 }
 
-void Machine::dispatch(const Stub &stub)
+uint32_t Machine::serveAllocatePool(const Stub &) { return allocate(arg(0), arg(1), arg(2)); }
+
+uint32_t Machine::serveFreePool(const Stub &)
 {
-    const std::string &name = stub.name;
-    const sim::Entry via = stub.via;
-    uint32_t eax = 0;
-    if (name == "ExAllocatePoolWithTag") {
-        eax = allocate(arg(0), arg(1), arg(2));
-    } else if (name == "ExFreePool") {
-        freePool(arg(0));
-    } else if (name == "VideoPortZeroMemory") {
-        sim::CallRecord c{sim::Callee::ZeroMemory};
-        c.args = {arg(0), arg(1)};
-        log_.add(c);
-        const std::vector<uint8_t> zeros(arg(1), 0);
-        write(arg(0), zeros.data(), arg(1));
-    } else if (name == "_Attach@16") {
-        delete table_;
-        table_ = new GuestTable(*this, arg(2));
-        eax = adapter_.attach(arg(0), arg(1), *table_, arg(3));
-    } else if (name == "_AttachRMX@8") {
-        eax = adapter_.attachRmx(arg(0), arg(1));
-    } else if (name == "_S_RMX_Control@12") {
-        eax = adapter_.tvControl(arg(0), arg(1), arg(2));
-    } else if (name == "pfnInit") {
-        sim::InitBuffer buffer;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()), stub.argBytes);
-        read(arg(0), buffer.data(), buffer.size());
-        eax = adapter_.init(buffer, via);
-    } else if (name == "pfnQueryMode") {
-        sim::RawQuery raw;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
-        read(arg(0), raw.data(), raw.size());
-        sim::Query q = sim::FromRaw(raw);
-        eax = adapter_.queryMode(q, arg(1), &raw, via);
-        raw = sim::ToRaw(q);
-        write(arg(0), raw.data(), raw.size());
-    } else if (name == "pfnSetMode") {
-        sim::RawQuery raw;
-        requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
-        read(arg(0), raw.data(), raw.size());
-        eax = adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2), via);
-    } else if (name == "pfnPassThrough") {
-        eax = static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2), via));
-    } else if (name == "pfnFunction") {
-        eax = adapter_.function(arg(0), via);
-    } else if (name == "pfnGetFreeFramebufferSize") {
-        eax = adapter_.getFreeFramebufferSize(via);
-    } else if (name == "pfnSetInitialValue") {
-        adapter_.setInitialValue(via);
-    }
-    uc_reg_write(uc_, UC_X86_REG_EAX, &eax);
+    freePool(arg(0));
+    return 0;
+}
+
+uint32_t Machine::serveZeroMemory(const Stub &)
+{
+    sim::CallRecord c{sim::Callee::ZeroMemory};
+    c.args = {arg(0), arg(1)};
+    log_.add(c);
+    const std::vector<uint8_t> zeros(arg(1), 0);
+    write(arg(0), zeros.data(), arg(1));
+    return 0;
+}
+
+uint32_t Machine::serveAttach(const Stub &)
+{
+    table_ = std::make_unique<GuestTable>(*this, arg(2));
+    return adapter_.attach(arg(0), arg(1), *table_, arg(3));
+}
+
+uint32_t Machine::serveAttachRmx(const Stub &) { return adapter_.attachRmx(arg(0), arg(1)); }
+
+uint32_t Machine::serveTvControl(const Stub &) { return adapter_.tvControl(arg(0), arg(1), arg(2)); }
+
+uint32_t Machine::serveInit(const Stub &stub)
+{
+    sim::InitBuffer buffer;
+    requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()), stub.argBytes);
+    read(arg(0), buffer.data(), buffer.size());
+    return adapter_.init(buffer, stub.via);
+}
+
+uint32_t Machine::serveQueryMode(const Stub &stub)
+{
+    sim::RawQuery raw;
+    requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
+    read(arg(0), raw.data(), raw.size());
+    sim::Query q = sim::FromRaw(raw);
+    const uint32_t eax = adapter_.queryMode(q, arg(1), &raw, stub.via);
+    raw = sim::ToRaw(q);
+    write(arg(0), raw.data(), raw.size());
+    return eax;
+}
+
+uint32_t Machine::serveSetMode(const Stub &stub)
+{
+    sim::RawQuery raw;
+    requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
+    read(arg(0), raw.data(), raw.size());
+    return adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2), stub.via);
+}
+
+uint32_t Machine::servePassThrough(const Stub &stub)
+{
+    return static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2), stub.via));
+}
+
+uint32_t Machine::serveFunction(const Stub &stub) { return adapter_.function(arg(0), stub.via); }
+
+uint32_t Machine::serveGetFreeFramebufferSize(const Stub &stub) { return adapter_.getFreeFramebufferSize(stub.via); }
+
+uint32_t Machine::serveSetInitialValue(const Stub &stub)
+{
+    adapter_.setInitialValue(stub.via);
+    return 0;
 }
 
 } // namespace emu

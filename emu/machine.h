@@ -6,12 +6,13 @@
 
 #include <cstdint>
 #include <map>
-#include <stdexcept>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "adapter.h"
 #include "call_log.h"
+#include "error.h"
 #include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
@@ -19,12 +20,6 @@
 struct uc_struct;
 
 namespace emu {
-
-// A call into the image that broke the rules: a fault, an unbalanced stack,
-// a clobbered register.  The message names the entry.
-struct Fault : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 struct CallStats {
     uint64_t instructions = 0;  // executed inside the image
@@ -34,26 +29,31 @@ struct CallStats {
 
 class Machine {
 public:
-    static constexpr uint32_t kLoadBase = 0x00800000;  // away from the preferred base
+    // The guest's address space.
+    static constexpr uint32_t kLoadBase = 0x00800000;  // the module, away from its preferred base
+    static constexpr uint32_t kNeighbourBase = 0x01000000;  // the first neighbour image (see below)
     static constexpr uint32_t kPoolBase = 0x20000000;  // the special pool grows up from here
+    // A page of guest memory that belongs to the caller (the display driver).
+    static constexpr uint32_t kCallerData = 0x00600000;
+    static constexpr uint32_t kCallerDataSize = 0x10000;
 
-    // Refuses (BadImage) an image that is not a PE32 i386 native driver or that
+    // Refuses (Error) an image that is not a PE32 i386 native driver or that
     // imports anything the simulation does not provide.
     Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool);
     // The same, with real images next to the module: its imports from a
     // neighbour's module name bind to that image's exports instead of the
     // simulated sibling drivers, and a neighbour's imports bind to the other
     // images (the module as "zerval.sys") or to the simulated kernel.  Each
-    // neighbour lies at its own base, kNeighbourBase apart.
+    // neighbour lies at its own base, from kNeighbourBase on.
     Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool,
             std::vector<Neighbour> neighbours);
-    static constexpr uint32_t kNeighbourBase = 0x01000000;
     ~Machine();
     Machine(const Machine &) = delete;
     Machine &operator=(const Machine &) = delete;
 
     // Calls an exported function, or the entry point by the name "DriverEntry",
-    // stdcall; returns EAX.  Throws Fault.
+    // stdcall; returns EAX.  Throws Fault when the image breaks a rule, Error
+    // when it calls a stub address nothing is bound to.
     uint32_t call(const std::string &exportName, const std::vector<uint32_t> &args);
     // The same for an export (or "DriverEntry") of a loaded image by module name.
     uint32_t call(const std::string &module, const std::string &exportName, const std::vector<uint32_t> &args);
@@ -65,13 +65,10 @@ public:
     void reset();
 
     uint32_t exportAddress(const std::string &name) const;
+    // Guest memory; an address outside it throws Fault.
     void read(uint32_t address, void *out, uint32_t size) const;
     void write(uint32_t address, const void *in, uint32_t size);
     uint32_t readU32(uint32_t address) const;
-
-    // A page of guest memory that belongs to the caller (the display driver).
-    static constexpr uint32_t kCallerData = 0x00600000;
-    static constexpr uint32_t kCallerDataSize = 0x10000;
 
     // The emulated kernel's special pool, as the image reaches it through
     // ExAllocatePoolWithTag and ExFreePool: every block ends against an
@@ -83,22 +80,64 @@ public:
     // Where the services driver's hook functions live in the guest.
     uint32_t hookAddress(sim::Hook hook, sim::Entry entry = sim::Entry::Original) const;
 
-    // Internal: dispatch from the emulator's hooks.
-    void onStub(uint32_t address);
-    void onImageInstruction(uint32_t address, uint32_t size);
-    void onNeighbourInstruction(uint32_t address, uint32_t size);
-    bool onBadAccess(int type, uint64_t address, int size);
-
 private:
+    // The stub page: stub n is a `ret N` at slot n, bound once, at load, to
+    // the member that serves it; a call lands there and is dispatched by
+    // slot.
+    struct Stub;
+    using Serve = uint32_t (Machine::*)(const Stub &);
     struct Stub {
         std::string name;   // import or hook name
         uint32_t argBytes;  // what the callee pops
         sim::Entry via;     // for hooks: the original function or the replacement
+        Serve serve;
     };
-    uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via = sim::Entry::Original);
+    // What the simulated kernel and sibling drivers export.
+    struct Provided {
+        const char *module;
+        const char *name;
+        uint32_t argBytes;
+        Serve serve;
+    };
+    static const Provided kProvided[];
+    // The hooks a services driver installs, in sim::Hook order, all but the
+    // last: pfnTvControl is the TV driver's S_RMX_Control, a Provided stub.
+    struct ServedHook {
+        uint32_t argBytes;
+        Serve serve;
+    };
+    static const ServedHook kServedHooks[];
+    uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve);
+    const Provided *provided(const pe::Import &import) const;
+
+    // Serving the stubs: each returns EAX.
+    uint32_t serveAllocatePool(const Stub &);
+    uint32_t serveFreePool(const Stub &);
+    uint32_t serveZeroMemory(const Stub &);
+    uint32_t serveAttach(const Stub &);
+    uint32_t serveAttachRmx(const Stub &);
+    uint32_t serveTvControl(const Stub &);
+    uint32_t serveInit(const Stub &);
+    uint32_t serveQueryMode(const Stub &);
+    uint32_t serveSetMode(const Stub &);
+    uint32_t servePassThrough(const Stub &);
+    uint32_t serveFunction(const Stub &);
+    uint32_t serveGetFreeFramebufferSize(const Stub &);
+    uint32_t serveSetInitialValue(const Stub &);
+
+    // The engine's callbacks (machine.cpp) and what they call.
+    struct Callbacks;
+    void onStub(uint32_t address);
+    void onImageInstruction(uint32_t address, uint32_t size);
+    void onNeighbourInstruction(uint32_t address, uint32_t size);
+    bool onBadAccess(int type, uint64_t address, int size);
+    void watchNeighbour(const LoadedImage &image);
+
     uint32_t arg(int index) const;
-    void dispatch(const Stub &stub);
+    // Stops the image: what it did broke a rule (a Fault), or the machine
+    // cannot go on (an Error).
     void fail(const std::string &what);
+    void failMachine(const std::string &what);
     void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const;
 
     class GuestTable;
@@ -125,10 +164,13 @@ private:
     sim::Adapter &adapter_;
     sim::CallLog &log_;
     sim::PoolLedger &pool_;
-    uc_struct *uc_ = nullptr;
-    std::map<uint32_t, Stub> stubs_;  // by stub address
-    std::map<std::string, uint32_t> stubByName_;      // originals
-    std::map<std::string, uint32_t> replacementByName_;
+    struct CloseEngine {
+        void operator()(uc_struct *engine) const;
+    };
+    std::unique_ptr<uc_struct, CloseEngine> engine_;
+    uc_struct *uc() const { return engine_.get(); }
+    std::vector<Stub> stubs_;  // by slot on the stub page
+    uint32_t hookStubs_[2][sim::kHookCount] = {};  // by sim::Entry, then sim::Hook
     struct PoolBlock {
         uint32_t base;   // first mapped page
         uint32_t bytes;  // mapped bytes
@@ -143,9 +185,10 @@ private:
     uint32_t entryEsp_ = 0;
     uint32_t minEsp_ = 0;
     CallStats last_;
-    std::string error_;
+    std::string fault_;         // why the running call was stopped: the image's doing
+    std::string machineError_;  // or the machine's
     std::string entry_;
-    GuestTable *table_ = nullptr;
+    std::unique_ptr<GuestTable> table_;  // the table the services driver was handed, once Attach ran
     std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
 
     std::vector<Neighbour> neighbours_;

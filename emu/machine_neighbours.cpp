@@ -10,7 +10,6 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace emu {
 
@@ -20,28 +19,18 @@ constexpr uint32_t kImageSlot = 0x00400000;  // room for one neighbour
 constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
 constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
 
-// Records the module hands to the services driver's hooks, by hook name.
+// Records the module hands to the services driver's hooks.
 struct HandedRecord {
-    const char *hook;
+    sim::Hook hook;
     uint32_t bytes;
 };
-constexpr HandedRecord kHandedRecords[] = {{"!pfnInit", 76}, {"!pfnQueryMode", 16}, {"!pfnSetMode", 16}};
+constexpr HandedRecord kHandedRecords[] = {{sim::Hook::Init, sizeof(sim::InitBuffer)},
+                                           {sim::Hook::QueryMode, sizeof(sim::RawQuery)},
+                                           {sim::Hook::SetMode, sizeof(sim::RawQuery)}};
 
 bool EndsWith(const std::string &s, const std::string &tail)
 {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string HexAddress(uint32_t v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%x", v);
-    return buf;
-}
-
-void NeighbourCode(uc_engine *, uint64_t address, uint32_t size, void *user)
-{
-    static_cast<Machine *>(user)->onNeighbourInstruction(static_cast<uint32_t>(address), size);
 }
 
 } // namespace
@@ -50,19 +39,19 @@ void Machine::loadNeighbours()
 {
     if (neighbours_.empty())
         return;
-    loaded_.push_back(LoadedImage{"zerval.sys", &image_, kLoadBase, (image_.sizeOfImage + 0xFFFu) & ~0xFFFu});
+    loaded_.push_back(LoadedImage{"zerval.sys", &image_, kLoadBase, MappedSize(image_)});
     uint32_t base = kNeighbourBase;
     for (const Neighbour &n : neighbours_) {
         for (const LoadedImage &l : loaded_)
             if (SameModule(l.module, n.module))
-                throw pe::BadImage("two images named " + n.module);
+                throw Error("two images named " + n.module);
         if (n.image.sizeOfImage > kImageSlot)
-            throw pe::BadImage(n.module + ": image larger than " + std::to_string(kImageSlot) + " bytes");
+            throw Error(n.module + ": image larger than " + std::to_string(kImageSlot) + " bytes");
         try {
-            const uint32_t size = MapImage(uc_, n.image, base);
+            const uint32_t size = MapImage(uc(), n.image, base);
             loaded_.push_back(LoadedImage{n.module, &n.image, base, size});
-        } catch (const pe::BadImage &e) {
-            throw pe::BadImage(n.module + ": " + e.what());
+        } catch (const Error &e) {
+            throw Error(n.module + ": " + e.what());
         }
         base += kImageSlot;
     }
@@ -72,11 +61,8 @@ void Machine::loadNeighbours()
             const uint32_t target = bindImport(l.module, import);
             write(l.base + import.iatRva, &target, 4);
         }
-        ProtectImage(uc_, *l.image, l.base, l.size);
-        uc_hook h;
-        if (uc_hook_add(uc_, &h, UC_HOOK_CODE, reinterpret_cast<void *>(NeighbourCode), this, l.base,
-                        l.base + l.size - 1) != UC_ERR_OK)
-            throw pe::BadImage("emulator: cannot watch " + l.module);
+        ProtectImage(uc(), *l.image, l.base, l.size);
+        watchNeighbour(l);
         neighbourChecked_.emplace_back(l.size, false);
     }
 }
@@ -95,11 +81,11 @@ void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
             const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
             read(address, bytes, n);
             if (const char *use = FpuOrSimdUse(bytes, n))
-                fail(l.module + ": " + use + " instruction at " + HexAddress(address) +
+                fail(l.module + ": " + use + " instruction at " + pe::Hex(address) +
                      ": kernel code may not use the floating-point or SIMD registers");
         }
         uint32_t esp = 0;
-        uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+        uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
         minEsp_ = std::min(minEsp_, esp);
         return;
     }
@@ -114,7 +100,7 @@ void Machine::crossing(size_t image, uint32_t address)
     if (from == SIZE_MAX)
         return;  // the host's call into the first image
     uint32_t esp = 0;
-    uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     try {
         if (!crossings_.empty() && crossings_.back().returnAddress == address) {
             const CrossCall c = crossings_.back();
@@ -125,7 +111,7 @@ void Machine::crossing(size_t image, uint32_t address)
                             " bytes of arguments, stdcall wants " + std::to_string(c.argBytes));
             for (int r = 0; r < 4; ++r) {
                 uint32_t v = 0;
-                uc_reg_read(uc_, kSavedRegs[r], &v);
+                uc_reg_read(uc(), kSavedRegs[r], &v);
                 if (v != c.saved[r])
                     throw Fault(c.name + ": " + kSavedNames[r] + " not preserved");
             }
@@ -136,11 +122,11 @@ void Machine::crossing(size_t image, uint32_t address)
         c.esp = esp;
         c.returnAddress = readU32(esp);
         for (int r = 0; r < 4; ++r)
-            uc_reg_read(uc_, kSavedRegs[r], &c.saved[r]);
+            uc_reg_read(uc(), kSavedRegs[r], &c.saved[r]);
         if (EndsWith(c.name, "!_Attach@16"))
             servicesTable_ = arg(2);
         for (const HandedRecord &h : kHandedRecords)
-            if (EndsWith(c.name, h.hook)) {
+            if (EndsWith(c.name, std::string("!") + sim::HookName(h.hook))) {
                 try {
                     requireInCallerFrames(arg(0), h.bytes, c.argBytes);
                 } catch (const Fault &f) {

@@ -7,8 +7,6 @@
 
 namespace pe {
 
-namespace {
-
 std::string Hex(uint64_t v)
 {
     char buf[24];
@@ -16,9 +14,10 @@ std::string Hex(uint64_t v)
     return buf;
 }
 
+namespace {
+
 struct Reader {
     const std::vector<uint8_t> &b;
-    uint32_t u8(uint64_t off) const { return at(off, 1)[0]; }
     uint32_t u16(uint64_t off) const
     {
         const uint8_t *p = at(off, 2);

@@ -16,9 +16,6 @@ struct BadImage : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-constexpr uint32_t kScnCode = 0x00000020;
-constexpr uint32_t kScnInitializedData = 0x00000040;
-constexpr uint32_t kScnUninitializedData = 0x00000080;
 constexpr uint32_t kScnDiscardable = 0x02000000;
 constexpr uint32_t kScnNotPaged = 0x08000000;
 constexpr uint32_t kScnExecute = 0x20000000;
@@ -83,6 +80,8 @@ struct Image {
 // A name read from an image, fit for a one-line message: anything but
 // printable ASCII as \xNN, at most 64 characters.
 std::string Printable(const std::string &name);
+// A number in a message: 0x and lower-case hex digits.
+std::string Hex(uint64_t v);
 
 // Throws BadImage with a one-line reason.
 Image Parse(std::vector<uint8_t> bytes);

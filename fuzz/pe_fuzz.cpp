@@ -1,6 +1,7 @@
 // libFuzzer target over the reader of user-supplied images (`--image`): the
 // PE reader, then the emulator's loader.  Any input is either loaded or
-// refused with one BadImage of one clear line; no other exception, crash,
+// refused with one clear line (BadImage from the reader, emu::Error from the
+// loader); no other exception, crash,
 // sanitizer report or hang.  The image is loaded, not run.
 #include <cstdio>
 #include <cstdlib>
@@ -54,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sim::Adapter adapter(log);
     try {
         emu::Machine machine(image, adapter, log, pool);
-    } catch (const pe::BadImage &e) {
+    } catch (const emu::Error &e) {
         CheckRefusal("the loader", e.what());
     } catch (const std::exception &e) {
-        Finding(std::string("the loader threw something other than BadImage: ") + e.what());
+        Finding(std::string("the loader threw something other than emu::Error: ") + e.what());
     }
     return 0;
 }

@@ -12,21 +12,40 @@
 
 namespace sim {
 
+// Who the module called.  The hooks come in sim::Hook order, each at
+// kFirstHookCallee plus its Hook value (CalleeOf); the TV driver's
+// S_RMX_Control, reached through pfnTvControl, is the last of them.
+constexpr uint8_t kFirstHookCallee = 2;
+constexpr uint8_t HookCallee(Hook hook) { return static_cast<uint8_t>(kFirstHookCallee + static_cast<uint8_t>(hook)); }
+
 enum class Callee : uint8_t {
     AttachRMX,
     Attach,
-    Init,
-    QueryMode,
-    SetMode,
-    PassThrough,
-    Function,
-    GetFreeFramebufferSize,
-    SetInitialValue,
-    TvControl,
+    Init = HookCallee(Hook::Init),
+    QueryMode = HookCallee(Hook::QueryMode),
+    SetMode = HookCallee(Hook::SetMode),
+    PassThrough = HookCallee(Hook::PassThrough),
+    Function = HookCallee(Hook::Function),
+    GetFreeFramebufferSize = HookCallee(Hook::GetFreeFramebufferSize),
+    SetInitialValue = HookCallee(Hook::SetInitialValue),
+    TvControl = HookCallee(Hook::TvControl),
     AllocatePool,
     FreePool,
     ZeroMemory,
 };
+static_assert(static_cast<uint8_t>(Callee::Attach) + 1 == kFirstHookCallee, "the hooks follow the siblings' entries");
+static_assert(static_cast<uint8_t>(Callee::AllocatePool) == HookCallee(Hook::TvControl) + 1,
+              "the kernel's functions follow the hooks");
+
+constexpr Callee CalleeOf(Hook hook) { return static_cast<Callee>(HookCallee(hook)); }
+// The hook a callee was reached through; false for the siblings' entries and
+// the kernel's functions.
+constexpr bool IsHook(Callee callee)
+{
+    return static_cast<uint8_t>(callee) >= kFirstHookCallee &&
+           static_cast<uint8_t>(callee) < kFirstHookCallee + kHookCount;
+}
+constexpr Hook HookOf(Callee callee) { return static_cast<Hook>(static_cast<uint8_t>(callee) - kFirstHookCallee); }
 
 // The hook table as a services driver sees it.
 struct TableView {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hook.h"
+
 namespace sim {
 
 struct Query {
@@ -47,25 +49,6 @@ inline RawQuery ToRaw(const Query &q)
     std::memcpy(&raw[12], &q.flags, 4);
     return raw;
 }
-
-// The hooks of the table, in table order (slot 1 to 8 after Size).
-enum class Hook : uint8_t {
-    Init,
-    QueryMode,
-    SetMode,
-    PassThrough,
-    Function,
-    GetFreeFramebufferSize,
-    SetInitialValue,
-    TvControl,
-};
-constexpr int kHookCount = 8;
-
-// A services driver may install a second function for a hook after the
-// first (a replacement), and the log tells which one the module called.
-enum class Entry : uint8_t { Original, Replacement };
-
-const char *HookName(Hook hook);
 
 } // namespace sim
 

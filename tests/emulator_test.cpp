@@ -1,6 +1,7 @@
 // The emulated kernel itself: what it refuses to load, and the checks it makes
 // on every call into the image; with the image of either dialect.
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ std::string LoadError(const pe::Image &image)
 {
     try {
         MakeImageModule(image);
-    } catch (const pe::BadImage &e) {
+    } catch (const emu::Error &e) {
         return e.what();
     }
     return "";
@@ -79,7 +80,7 @@ TEST_P(EmulatorOnImage, RunsTheImageAwayFromItsPreferredBase)
     ASSERT_EQ(m->attach(), TRUE);
     // The published array lives in the special pool, and the catalogue was
     // reached through relocated addresses.
-    EXPECT_GE(m->publishedAddress(), 0x20000000u);
+    EXPECT_GE(m->publishedAddress(), emu::Machine::kPoolBase);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
 }
 
@@ -230,6 +231,37 @@ TEST(Emulator, ARecordOutsideTheCallersFrameIsAFault)
         inFrame.push_back(b);
     EXPECT_EQ(FaultOfPatchedExport(*m, "_Orvalen_Function@4", inFrame, {0}), "");
     EXPECT_EQ(m->log.of(sim::Callee::QueryMode).size(), 1827u);
+}
+
+// Every call out of the image lands on a stub bound at load to what serves
+// it.  A call to the stub page anywhere else reaches no handler: the machine
+// stops with its own error naming the address and the stub there, instead
+// of answering anything.
+TEST(Emulator, AStubAddressWithNoHandlerIsAnError)
+{
+    auto m = MakeImageModule(DefaultImage());
+    ASSERT_EQ(m->attach(), TRUE);
+    emu::Machine &machine = *MachineOf(*m);
+    const uint32_t inside = machine.hookAddress(sim::Hook::Function) + 1;
+    // mov ecx, inside; call ecx; ret 4
+    std::vector<uint8_t> code = {0xB9};
+    for (uint8_t b : Le32(inside))
+        code.push_back(b);
+    for (uint8_t b : {0xFF, 0xD1, 0xC2, 0x04, 0x00})
+        code.push_back(b);
+    machine.write(machine.exportAddress("_Orvalen_Function@4"), code.data(), static_cast<uint32_t>(code.size()));
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%x", inside);
+    try {
+        machine.call("_Orvalen_Function@4", {0});
+        ADD_FAILURE() << "the call returned";
+    } catch (const emu::Error &e) {
+        const std::string error = e.what();
+        EXPECT_NE(error.find(std::string("_Orvalen_Function@4: call to ") + address), std::string::npos) << error;
+        EXPECT_NE(error.find("pfnFunction"), std::string::npos) << error;
+        EXPECT_NE(error.find("has no handler"), std::string::npos) << error;
+    }
+    EXPECT_EQ(m->log.count(sim::Callee::Function), 0u);
 }
 
 // The host doubles make the same check, and report it through the log.

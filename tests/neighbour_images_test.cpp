@@ -33,7 +33,7 @@ std::string LoadError(std::vector<emu::Neighbour> neighbours)
 {
     try {
         MakeImageModule(DefaultImage(), std::move(neighbours));
-    } catch (const pe::BadImage &e) {
+    } catch (const emu::Error &e) {
         return e.what();
     }
     return "";

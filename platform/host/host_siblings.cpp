@@ -64,7 +64,7 @@ using sim::Entry;
 template <Entry via>
 BOOLEAN HookInit(PVOID buffer)
 {
-    RequireInCallerFrames("pfnInit", buffer, sizeof(sim::InitBuffer));
+    RequireInCallerFrames(sim::HookName(sim::Hook::Init), buffer, sizeof(sim::InitBuffer));
     sim::InitBuffer copy;
     std::memcpy(copy.data(), buffer, copy.size());
     return static_cast<BOOLEAN>(Model().init(copy, via));
@@ -73,7 +73,7 @@ BOOLEAN HookInit(PVOID buffer)
 template <Entry via>
 BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 {
-    RequireInCallerFrames("pfnQueryMode", query, sizeof *query);
+    RequireInCallerFrames(sim::HookName(sim::Hook::QueryMode), query, sizeof *query);
     const sim::RawQuery raw = RawOf(*query);
     sim::Query v = sim::FromRaw(raw);
     const uint32_t r = Model().queryMode(v, zero, &raw, via);
@@ -85,7 +85,7 @@ BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 template <Entry via>
 BOOLEAN HookSetMode(ModeQuery *query, ULONG zero, ULONG option)
 {
-    RequireInCallerFrames("pfnSetMode", query, sizeof *query);
+    RequireInCallerFrames(sim::HookName(sim::Hook::SetMode), query, sizeof *query);
     return static_cast<BOOLEAN>(Model().setMode(sim::FromRaw(RawOf(*query)), zero, option, via));
 }
 

@@ -514,7 +514,7 @@ int Run(const Options &o)
     std::unique_ptr<ModuleUnderTest> m;
     try {
         m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o));
-    } catch (const pe::BadImage &e) {
+    } catch (const emu::Error &e) {
         throw ToolError(ImageShown(o) + ": " + e.what());
     }
     const int status = Drive(*m, o, profile);
@@ -535,6 +535,8 @@ int main(int argc, char **argv)
         Die(e.what());
     } catch (const ToolError &e) {
         Die(e.what());
+    } catch (const emu::Error &e) {
+        Die(std::string("the emulator failed: ") + e.what());
     } catch (const std::exception &e) {
         // Faults the emulator or the pool found in the module.
         Die(std::string("the module faulted: ") + e.what());
