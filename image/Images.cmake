@@ -39,7 +39,8 @@ install(DIRECTORY ${ZERVAL_SDK_DIR}/ DESTINATION .)
 
 # zerval_add_sdk_drivers(TARGET SOURCE_DIR BINARY_DIR): drivers cross-built
 # with mingw-w64 from the installed SDK only, after the image, as a neighbour
-# team would build them (with the SDK's cmake/zerval_driver.cmake).
+# team would build them (find_package(zerval) with the SDK in
+# CMAKE_PREFIX_PATH).
 function(zerval_add_sdk_drivers target source binary)
   ExternalProject_Add(${target}
     SOURCE_DIR ${source}
@@ -47,7 +48,7 @@ function(zerval_add_sdk_drivers target source binary)
     CMAKE_ARGS
       -DCMAKE_TOOLCHAIN_FILE=${ZERVAL_IMAGE_SOURCE_DIR}/toolchain-i686-mingw.cmake
       -DCMAKE_BUILD_TYPE=Release
-      -DZERVAL_SDK=${ZERVAL_SDK_DIR}
+      -DCMAKE_PREFIX_PATH=${ZERVAL_SDK_DIR}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     DEPENDS zerval_image)

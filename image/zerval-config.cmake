@@ -1,15 +1,15 @@
-# zerval_driver.cmake, shipped with the zerval SDK: how a neighbour driver
-# (a display, services or TV driver) is cross-built for 32-bit Windows with
-# mingw-w64 against the SDK.  Include it from a project configured with a
-# mingw-w64 i686 toolchain file:
+# The zerval SDK's package file (lib/cmake/zerval/zerval-config.cmake): how a
+# neighbour driver (a display, services or TV driver) is cross-built for
+# 32-bit Windows with mingw-w64 against the SDK.  From a project configured
+# with a mingw-w64 i686 toolchain file and the SDK in CMAKE_PREFIX_PATH:
 #
-#   include(${ZERVAL_SDK}/cmake/zerval_driver.cmake)
+#   find_package(zerval REQUIRED CONFIG)
 #   zerval_driver(my_driver OUTPUT kelv SOURCES kelv.c DEF kelv.def)
 #   zerval_driver(my_display OUTPUT mydisp SOURCES disp.c LIBS zerval videoprt)
 #
 # The DDK's headers are found under the toolchain's root (mingw-w64's
 # include/ddk), or named with -DZERVAL_DDK_INCLUDE=<folder>.
-get_filename_component(ZERVAL_SDK_ROOT ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
+get_filename_component(ZERVAL_SDK_ROOT ${CMAKE_CURRENT_LIST_DIR}/../../.. ABSOLUTE)
 find_path(ZERVAL_DDK_INCLUDE ntddk.h PATHS / PATH_SUFFIXES include/ddk REQUIRED)
 
 # Kernel code: freestanding, no CRT, no stack probes, no FPU or SIMD
