@@ -192,15 +192,19 @@ int main(int argc, char **argv)
     CLI::App app{"Figures of zerval.sys under the emulator, both images side by side: instructions and stack per "
                  "entry, pool use, image size, the floor of an attach; checked against the budget and a baseline."};
     std::string image;
-    std::string baseline = products::PathOf(products::kBaseline);
+    std::string baseline;
     std::string writeTo;
     app.add_option("--image", image, "measure this driver image only (no baseline comparison)");
-    app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)")
-        ->default_str("bench/baseline.txt in this build tree, or ZERVAL_BASELINE");
+    const CLI::Option *baselineGiven =
+        app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)")
+            ->default_str("bench/baseline.txt in this build tree, or ZERVAL_BASELINE");
     app.add_option("--write-baseline", writeTo, "write this run's figures as the new baseline");
     CLI11_PARSE(app, argc, argv);
 
     try {
+        // The build tree's own baseline unless one is named.
+        if (baselineGiven->count() == 0 && image.empty() && writeTo.empty())
+            baseline = products::Existing(products::kBaseline, "--baseline");
         std::vector<Measured> images;
         if (image.empty()) {
             for (ImageDialect dialect : kImageDialects) {

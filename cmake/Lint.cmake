@@ -16,6 +16,8 @@ foreach(part IN LISTS ZERVAL_MODULE_PARTS)
   list(APPEND ZERVAL_CPPCHECK_INCLUDES -I ${dir})
 endforeach()
 
+get_target_property(ZERVAL_MODULE_CXX_STANDARD zerval_binding CXX_STANDARD)
+
 add_test(NAME lint.clang_tidy
   COMMAND ${ZERVAL_CLANG_TIDY} -p ${CMAKE_BINARY_DIR} --quiet ${ZERVAL_LINT_SOURCES}
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
@@ -23,6 +25,6 @@ add_test(NAME lint.clang_tidy
 # warning, style, performance and portability; a finding fails the test.
 # Inline suppressions (// cppcheck-suppress ...) must name their reason.
 add_test(NAME lint.cppcheck
-  COMMAND ${ZERVAL_CPPCHECK} --std=c++17 --language=c++ --enable=warning,style,performance,portability
+  COMMAND ${ZERVAL_CPPCHECK} --std=c++${ZERVAL_MODULE_CXX_STANDARD} --language=c++ --enable=warning,style,performance,portability
           --error-exitcode=1 --inline-suppr --quiet ${ZERVAL_CPPCHECK_INCLUDES} ${ZERVAL_LINT_SOURCES}
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})

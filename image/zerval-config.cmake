@@ -12,15 +12,7 @@
 get_filename_component(ZERVAL_SDK_ROOT ${CMAKE_CURRENT_LIST_DIR}/../../.. ABSOLUTE)
 find_path(ZERVAL_DDK_INCLUDE ntddk.h PATHS / PATH_SUFFIXES include/ddk REQUIRED)
 
-# Kernel code: freestanding, no CRT, no stack probes, no FPU or SIMD
-# registers; an export driver's image at the usual base, relocatable.
-set(ZERVAL_DRIVER_FLAGS
-  -std=c11 -Os -ffreestanding -fno-builtin -fno-stack-protector -mno-stack-arg-probe
-  -mgeneral-regs-only -fno-asynchronous-unwind-tables -Wall -Wextra -Werror)
-set(ZERVAL_DRIVER_LINK_FLAGS
-  -nostdlib -Wl,--subsystem,native -Wl,--entry,_DriverEntry@8
-  -Wl,--image-base,0x10000 -Wl,--dynamicbase -Wl,--enable-reloc-section
-  -Wl,--disable-stdcall-fixup -Wl,--disable-auto-import -Wl,--no-insert-timestamp)
+include(${CMAKE_CURRENT_LIST_DIR}/zerval-driver-flags.cmake)
 
 # zerval_driver(TARGET OUTPUT name SOURCES... [DEF exports.def] [LIBS...]):
 # name.sys from the sources; with DEF, an export driver exporting what the

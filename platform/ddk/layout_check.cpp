@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 namespace host {
-#include "../host/zerval_host_types.h"
+#include "zerval_host_types.h"
 }
 
 #define ZERVAL_SAME_FIELD(rec, field)                                                    \
