@@ -21,6 +21,24 @@ uint32_t Perms(uint32_t characteristics)
     return p;
 }
 
+// The machines a PE file may be built for, named in a refusal.
+const char *MachineName(uint16_t machine)
+{
+    switch (machine) {
+    case 0x8664: return "x86-64";
+    case 0x0200: return "IA-64";
+    case 0x01C0: return "ARM";
+    case 0x01C4: return "ARM Thumb-2";
+    case 0xAA64: return "ARM64";
+    case 0x0166: return "MIPS";
+    case 0x01F0: return "PowerPC";
+    case 0x0184: return "Alpha";
+    case 0x5032: return "RISC-V 32";
+    case 0x5064: return "RISC-V 64";
+    default: return nullptr;
+    }
+}
+
 } // namespace
 
 void CheckEngine(int ucErr, const std::string &what)
@@ -50,19 +68,27 @@ std::optional<std::string> LoadedImage::exportAt(uint32_t address) const
 
 void CheckLoadable(const pe::Image &image)
 {
-    if (image.machine != pe::kMachineI386)
-        throw Error("not an i386 image (machine " + pe::Hex(image.machine) + ")");
+    if (image.machine != pe::kMachineI386) {
+        const char *name = MachineName(image.machine);
+        throw Error(std::string("built for ") + (name ? name : "an unknown machine") + " (machine " +
+                    pe::Hex(image.machine) + "), not i386 (" + pe::Hex(pe::kMachineI386) + ")");
+    }
     if (image.subsystem != pe::kSubsystemNative)
-        throw Error("not a native driver (subsystem " + std::to_string(image.subsystem) + ")");
+        throw Error("not a native driver (subsystem " + std::to_string(image.subsystem) + ", a kernel-mode driver has " +
+                    std::to_string(pe::kSubsystemNative) + ")");
     // Everything the loader writes lies inside the image (checked without
     // wrapping past 4 GiB).
     if (image.sizeOfImage == 0 || image.sizeOfImage > kLargestImage)
-        throw Error("SizeOfImage " + pe::Hex(image.sizeOfImage) + " is not 1 byte to " +
-                    std::to_string(kLargestImage >> 20) + " MiB");
+        throw Error("SizeOfImage " + pe::Hex(image.sizeOfImage) + " is outside 0x1 to " + pe::Hex(kLargestImage) +
+                    ", what the simulation loads");
     const uint32_t size = MappedSize(image);
-    for (const pe::Section &s : image.sections)
-        if (uint64_t(s.virtualAddress) + std::max(s.virtualSize, s.rawSize) > size)
-            throw Error("section " + pe::Printable(s.name) + " lies outside the image");
+    for (const pe::Section &s : image.sections) {
+        const uint32_t bytes = std::max(s.virtualSize, s.rawSize);
+        if (uint64_t(s.virtualAddress) + bytes > size)
+            throw Error("section " + pe::Printable(s.name) + " (RVA " + pe::Hex(s.virtualAddress) + ", " +
+                        pe::Hex(bytes) + " bytes) lies outside the image (SizeOfImage " + pe::Hex(image.sizeOfImage) +
+                        ")");
+    }
     for (uint32_t rva : image.relocations)
         if (uint64_t(rva) + 4 > size)
             throw Error("a base relocation at RVA " + pe::Hex(rva) + " lies outside the image");

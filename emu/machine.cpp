@@ -1,5 +1,6 @@
 #include "machine.h"
 
+#include "callee_saved.h"
 #include "fpu_simd.h"
 
 #include <unicorn/unicorn.h>
@@ -23,11 +24,12 @@ constexpr uint64_t kInstructionLimit = 50'000'000;
 static_assert(Machine::kLoadBase + kLargestImage <= Machine::kPoolBase, "the image ends below the pool");
 
 // Values the image's callee-saved registers must still hold on return.
-constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
-constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
-constexpr uint32_t kSavedValues[] = {0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0xBBBB0000u};
+constexpr uint32_t kSavedValues[kSavedRegisterCount] = {0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0xBBBB0000u};
 
-// The TV driver's function, which the services driver puts in pfnTvControl.
+// Where a hook's slot lies in a guest DllExt: the guest's pointers are 4 bytes.
+uint32_t SlotAddress(uint32_t table, sim::Hook hook) { return table + 4 * static_cast<uint32_t>(sim::DllExtSlot(hook)); }
+
+// The TV driver's function, which the module puts in pfnTvControl.
 constexpr const char *kTvControlExport = "_S_RMX_Control@12";
 
 } // namespace
@@ -83,14 +85,14 @@ public:
 
     sim::TableView view() const override
     {
-        uint32_t slots[9];
+        uint32_t slots[1 + sim::kHookCount];  // Size, then the hooks
         m_.read(address_, slots, sizeof slots);
         sim::TableView v;
         v.size = slots[0];
         for (int h = 0; h < sim::kHookCount; ++h)
-            if (slots[1 + h] != 0)
+            if (slots[sim::DllExtSlot(static_cast<sim::Hook>(h))] != 0)
                 v.filled |= static_cast<uint8_t>(1u << h);
-        v.tvControlIsRmx = slots[8] == m_.hookAddress(sim::Hook::TvControl);
+        v.tvControlIsRmx = slots[sim::DllExtSlot(sim::Hook::TvControl)] == m_.hookAddress(sim::Hook::TvControl);
         return v;
     }
     void fill(sim::Hook hook, sim::Entry entry) override
@@ -105,7 +107,7 @@ public:
     }
 
 private:
-    void put(sim::Hook hook, uint32_t value) { m_.write(address_ + 4 + 4 * static_cast<uint32_t>(hook), &value, 4); }
+    void put(sim::Hook hook, uint32_t value) { m_.write(SlotAddress(address_, hook), &value, 4); }
 
     Machine &m_;
     uint32_t address_;
@@ -124,7 +126,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     for (const pe::Import &i : image.imports) {
         const bool neighbour = std::any_of(neighbours_.begin(), neighbours_.end(),
                                            [&](const Neighbour &n) { return SameModule(n.module, i.module); });
-        if (provided(i) == nullptr && !neighbour)
+        if (provided(i.module, i.name) == nullptr && !neighbour)
             throw Error("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
                         ", which the simulation does not provide");
     }
@@ -142,14 +144,17 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     // serves it.
     static_assert(std::size(kServedHooks) + 1 == sim::kHookCount, "every hook but pfnTvControl is served");
     for (const Provided &p : kProvided)
-        addStub(p.name, p.argBytes, sim::Entry::Original, p.serve);
+        providedStubs_.push_back(addStub(p.name, p.argBytes, sim::Entry::Original, p.serve));
     for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
         for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
             hookStubs_[static_cast<int>(via)][h] =
                 addStub(sim::kHookNames[h], kServedHooks[h].argBytes, via, kServedHooks[h].serve);
+    // hookAddress(TvControl) is the simulated TV driver's S_RMX_Control, also
+    // when a real rmx.sys is loaded (the module's import then binds to that
+    // image's own).
+    const uint32_t tvControl = providedStub(*provided("rmx.sys", kTvControlExport));
     for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
-        hookStubs_[static_cast<int>(via)][static_cast<int>(sim::Hook::TvControl)] =
-            bindImport("zerval.sys", pe::Import{"rmx.sys", kTvControlExport, 0});
+        hookStubs_[static_cast<int>(via)][static_cast<int>(sim::Hook::TvControl)] = tvControl;
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
     loadNeighbours();
@@ -222,13 +227,15 @@ uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry
     return address;
 }
 
-const Machine::Provided *Machine::provided(const pe::Import &import) const
+const Machine::Provided *Machine::provided(const std::string &module, const std::string &name) const
 {
     for (const Provided &p : kProvided)
-        if (SameModule(import.module, p.module) && import.name == p.name)
+        if (SameModule(module, p.module) && name == p.name)
             return &p;
     return nullptr;
 }
+
+uint32_t Machine::providedStub(const Provided &p) const { return providedStubs_.at(static_cast<size_t>(&p - kProvided)); }
 
 uint32_t Machine::hookAddress(sim::Hook hook, sim::Entry entry) const
 {
@@ -315,8 +322,8 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
             throw Error(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
                         " does not export");
         }
-    if (const Provided *p = provided(import))
-        return kStubPage + kStubSize * static_cast<uint32_t>(p - kProvided);
+    if (const Provided *p = provided(import.module, import.name))
+        return providedStub(*p);
     throw Error(importer + " imports " + import.module + "!" + import.name +
                 ", which the simulation does not provide");
 }
@@ -340,7 +347,7 @@ std::string Machine::describeCall(size_t image, uint32_t address, uint32_t &argB
     }
     if (servicesTable_ != 0) {
         for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
-            if (readU32(servicesTable_ + 4 + 4 * static_cast<uint32_t>(h)) == address) {
+            if (readU32(SlotAddress(servicesTable_, static_cast<sim::Hook>(h))) == address) {
                 argBytes = kServedHooks[h].argBytes;
                 return l.module + "!" + sim::kHookNames[h];
             }
@@ -360,8 +367,8 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     esp -= 4;
     write(esp, &kSentinel, 4);
     uc_reg_write(uc(), UC_X86_REG_ESP, &esp);
-    for (int i = 0; i < 4; ++i)
-        uc_reg_write(uc(), kSavedRegs[i], &kSavedValues[i]);
+    for (int i = 0; i < kSavedRegisterCount; ++i)
+        uc_reg_write(uc(), kSavedRegisters[i].id, &kSavedValues[i]);
     const uint32_t garbage = 0xEEEEEEEEu;
     for (int reg : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX})
         uc_reg_write(uc(), reg, &garbage);
@@ -390,11 +397,11 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
         throw Fault(exportName + ": stack unbalanced: the callee popped " + std::to_string(popped) +
                     " bytes of arguments, stdcall wants " + std::to_string(4 * args.size()));
     }
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kSavedRegisterCount; ++i) {
         uint32_t v = 0;
-        uc_reg_read(uc(), kSavedRegs[i], &v);
+        uc_reg_read(uc(), kSavedRegisters[i].id, &v);
         if (v != kSavedValues[i])
-            throw Fault(exportName + ": " + kSavedNames[i] + " not preserved (" + pe::Hex(v) + ")");
+            throw Fault(exportName + ": " + kSavedRegisters[i].name + " not preserved (" + pe::Hex(v) + ")");
     }
     last_.stackBytes = entryEsp_ + 4 - minEsp_;
     return eax;
@@ -523,6 +530,8 @@ void Machine::onStub(uint32_t address)
     try {
         const uint32_t eax = (this->*stub.serve)(stub);
         uc_reg_write(uc(), UC_X86_REG_EAX, &eax);
+    } catch (const Error &e) {
+        failMachine("in " + stub.name + ": " + e.what());  // the machine's own failure, not the image's
     } catch (const std::exception &e) {
         fail("in " + stub.name + ": " + e.what());
     }

@@ -108,7 +108,9 @@ private:
     };
     static const ServedHook kServedHooks[];
     uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve);
-    const Provided *provided(const pe::Import &import) const;
+    const Provided *provided(const std::string &module, const std::string &name) const;
+    // The stub addStub gave a kProvided entry.
+    uint32_t providedStub(const Provided &p) const;
 
     // Serving the stubs: each returns EAX.
     uint32_t serveAllocatePool(const Stub &);
@@ -156,7 +158,7 @@ private:
         uint32_t esp = 0;        // at the callee's first instruction
         uint32_t returnAddress = 0;
         uint32_t argBytes = 0;
-        uint32_t saved[4] = {};  // EBX, ESI, EDI, EBP at the call
+        uint32_t saved[4] = {};  // the callee-saved registers at the call, in kSavedRegisters order
     };
     std::string describeCall(size_t image, uint32_t address, uint32_t &argBytes) const;
 
@@ -170,6 +172,7 @@ private:
     std::unique_ptr<uc_struct, CloseEngine> engine_;
     uc_struct *uc() const { return engine_.get(); }
     std::vector<Stub> stubs_;  // by slot on the stub page
+    std::vector<uint32_t> providedStubs_;  // by kProvided index: the address of its stub
     uint32_t hookStubs_[2][sim::kHookCount] = {};  // by sim::Entry, then sim::Hook
     struct PoolBlock {
         uint32_t base;   // first mapped page
@@ -187,7 +190,6 @@ private:
     CallStats last_;
     std::string fault_;         // why the running call was stopped: the image's doing
     std::string machineError_;  // or the machine's
-    std::string entry_;
     std::unique_ptr<GuestTable> table_;  // the table the services driver was handed, once Attach ran
     std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
 

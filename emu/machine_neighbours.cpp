@@ -5,6 +5,7 @@
 // rule.
 #include "machine.h"
 
+#include "callee_saved.h"
 #include "fpu_simd.h"
 
 #include <unicorn/unicorn.h>
@@ -16,8 +17,6 @@ namespace emu {
 namespace {
 
 constexpr uint32_t kImageSlot = 0x00400000;  // room for one neighbour
-constexpr int kSavedRegs[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
-constexpr const char *kSavedNames[] = {"EBX", "ESI", "EDI", "EBP"};
 
 // Records the module hands to the services driver's hooks.
 struct HandedRecord {
@@ -93,6 +92,8 @@ void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
 
 void Machine::crossing(size_t image, uint32_t address)
 {
+    static_assert(sizeof(CrossCall::saved) == sizeof(uint32_t) * kSavedRegisterCount,
+                  "a call keeps every callee-saved register");
     if (image == current_)
         return;
     const size_t from = current_;
@@ -109,11 +110,11 @@ void Machine::crossing(size_t image, uint32_t address)
                 throw Fault(c.name + ": stack unbalanced: the callee popped " +
                             std::to_string(static_cast<int32_t>(esp - (c.esp + 4))) +
                             " bytes of arguments, stdcall wants " + std::to_string(c.argBytes));
-            for (int r = 0; r < 4; ++r) {
+            for (int r = 0; r < kSavedRegisterCount; ++r) {
                 uint32_t v = 0;
-                uc_reg_read(uc(), kSavedRegs[r], &v);
+                uc_reg_read(uc(), kSavedRegisters[r].id, &v);
                 if (v != c.saved[r])
-                    throw Fault(c.name + ": " + kSavedNames[r] + " not preserved");
+                    throw Fault(c.name + ": " + kSavedRegisters[r].name + " not preserved");
             }
             return;
         }
@@ -121,8 +122,8 @@ void Machine::crossing(size_t image, uint32_t address)
         c.name = describeCall(image, address, c.argBytes);
         c.esp = esp;
         c.returnAddress = readU32(esp);
-        for (int r = 0; r < 4; ++r)
-            uc_reg_read(uc(), kSavedRegs[r], &c.saved[r]);
+        for (int r = 0; r < kSavedRegisterCount; ++r)
+            uc_reg_read(uc(), kSavedRegisters[r].id, &c.saved[r]);
         if (EndsWith(c.name, "!_Attach@16"))
             servicesTable_ = arg(2);
         for (const HandedRecord &h : kHandedRecords)

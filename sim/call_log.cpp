@@ -2,22 +2,28 @@
 
 #include <cstdio>
 
+#include "zerval_hooks.h"
+
 namespace sim {
 
 const char *CalleeName(Callee callee)
 {
-    if (callee == Callee::TvControl)
-        return "S_RMX_Control";  // the TV driver's function in the table's last slot
-    if (IsHook(callee))
-        return HookName(HookOf(callee));
     switch (callee) {
     case Callee::AttachRMX: return "AttachRMX";
     case Callee::Attach: return "Attach";
+    case Callee::Init:
+    case Callee::QueryMode:
+    case Callee::SetMode:
+    case Callee::PassThrough:
+    case Callee::Function:
+    case Callee::GetFreeFramebufferSize:
+    case Callee::SetInitialValue: return HookName(HookOf(callee));
+    case Callee::TvControl: return "S_RMX_Control";  // the TV driver's function in the table's last slot
     case Callee::AllocatePool: return "ExAllocatePoolWithTag";
     case Callee::FreePool: return "ExFreePool";
     case Callee::ZeroMemory: return "VideoPortZeroMemory";
-    default: return "?";
     }
+    return "?";  // a value outside the enumeration
 }
 
 const SlotChange *CallLog::slotBefore(Hook hook, size_t index) const
@@ -78,7 +84,8 @@ static std::string DescribeCall(const CallRecord &c)
                       a(1), c.table.size, a(3), r);
         return buf;
     case Callee::Init:
-        std::snprintf(buf, sizeof buf, "%s(buffer[76]%s) = 0x%llx", name, c.bufferZero ? " zeroed" : "", r);
+        std::snprintf(buf, sizeof buf, "%s(buffer[%u]%s) = 0x%llx", name, ZERVAL_INIT_BUFFER_BYTES,
+                      c.bufferZero ? " zeroed" : "", r);
         return buf;
     case Callee::QueryMode:
         std::snprintf(buf, sizeof buf, ", %llu) = 0x%llx", a(1), r);

@@ -3,7 +3,10 @@
 #ifndef ZERVAL_SIM_HOOK_H
 #define ZERVAL_SIM_HOOK_H
 
+#include <cstddef>
 #include <cstdint>
+
+#include "zerval_hooks.h"
 
 namespace sim {
 
@@ -19,6 +22,21 @@ enum class Hook : uint8_t {
     TvControl,
 };
 constexpr int kHookCount = 8;
+
+// Each hook's slot in DllExt, counted in pointers from the start (Size takes
+// slot 0), is 1 + its Hook value.
+constexpr size_t DllExtSlot(Hook hook) { return 1 + static_cast<size_t>(hook); }
+static_assert(offsetof(DllExt, pfnInit) / sizeof(void *) == DllExtSlot(Hook::Init), "pfnInit");
+static_assert(offsetof(DllExt, pfnQueryMode) / sizeof(void *) == DllExtSlot(Hook::QueryMode), "pfnQueryMode");
+static_assert(offsetof(DllExt, pfnSetMode) / sizeof(void *) == DllExtSlot(Hook::SetMode), "pfnSetMode");
+static_assert(offsetof(DllExt, pfnPassThrough) / sizeof(void *) == DllExtSlot(Hook::PassThrough), "pfnPassThrough");
+static_assert(offsetof(DllExt, pfnFunction) / sizeof(void *) == DllExtSlot(Hook::Function), "pfnFunction");
+static_assert(offsetof(DllExt, pfnGetFreeFramebufferSize) / sizeof(void *) == DllExtSlot(Hook::GetFreeFramebufferSize),
+              "pfnGetFreeFramebufferSize");
+static_assert(offsetof(DllExt, pfnSetInitialValue) / sizeof(void *) == DllExtSlot(Hook::SetInitialValue),
+              "pfnSetInitialValue");
+static_assert(offsetof(DllExt, pfnTvControl) / sizeof(void *) == DllExtSlot(Hook::TvControl), "pfnTvControl");
+static_assert(sizeof(DllExt) / sizeof(void *) == 1 + kHookCount, "Size and one slot per hook");
 
 // A services driver may install a second function for a hook after the
 // first (a replacement), and the log tells which one the module called.

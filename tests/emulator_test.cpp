@@ -32,7 +32,7 @@ TEST_P(EmulatorOnImage, RefusesWhatIsNotAnI386NativeDriver)
 {
     pe::Image image = Built();
     image.machine = 0x8664;
-    EXPECT_NE(LoadError(image).find("not an i386 image"), std::string::npos);
+    EXPECT_NE(LoadError(image).find("not i386"), std::string::npos);
     image = Built();
     image.subsystem = 2;
     EXPECT_NE(LoadError(image).find("not a native driver"), std::string::npos);
@@ -234,34 +234,47 @@ TEST(Emulator, ARecordOutsideTheCallersFrameIsAFault)
 }
 
 // Every call out of the image lands on a stub bound at load to what serves
-// it.  A call to the stub page anywhere else reaches no handler: the machine
-// stops with its own error naming the address and the stub there, instead
-// of answering anything.
+// it.  A call to the stub page anywhere else reaches no handler: inside a
+// stub, past its start, or a slot past the last stub, where nothing is bound.
+// The machine stops with its own error naming the address and what is
+// there, instead of answering anything.
 TEST(Emulator, AStubAddressWithNoHandlerIsAnError)
 {
-    auto m = MakeImageModule(DefaultImage());
-    ASSERT_EQ(m->attach(), TRUE);
-    emu::Machine &machine = *MachineOf(*m);
-    const uint32_t inside = machine.hookAddress(sim::Hook::Function) + 1;
-    // mov ecx, inside; call ecx; ret 4
-    std::vector<uint8_t> code = {0xB9};
-    for (uint8_t b : Le32(inside))
-        code.push_back(b);
-    for (uint8_t b : {0xFF, 0xD1, 0xC2, 0x04, 0x00})
-        code.push_back(b);
-    machine.write(machine.exportAddress("_Orvalen_Function@4"), code.data(), static_cast<uint32_t>(code.size()));
-    char address[16];
-    std::snprintf(address, sizeof address, "0x%x", inside);
-    try {
-        machine.call("_Orvalen_Function@4", {0});
-        ADD_FAILURE() << "the call returned";
-    } catch (const emu::Error &e) {
-        const std::string error = e.what();
-        EXPECT_NE(error.find(std::string("_Orvalen_Function@4: call to ") + address), std::string::npos) << error;
-        EXPECT_NE(error.find("pfnFunction"), std::string::npos) << error;
-        EXPECT_NE(error.find("has no handler"), std::string::npos) << error;
+    // Each target from the address of pfnFunction's stub.
+    const struct {
+        uint32_t (*target)(uint32_t function);
+        const char *there;
+    } cases[] = {
+        {[](uint32_t function) { return function + 1; }, "pfnFunction, not at its start"},
+        // halfway up the stub page, far past the few dozen stubs
+        {[](uint32_t function) { return (function & ~0xFFFu) + 0x800; }, "nothing bound"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.there);
+        auto m = MakeImageModule(DefaultImage());
+        ASSERT_EQ(m->attach(), TRUE);
+        emu::Machine &machine = *MachineOf(*m);
+        const uint32_t target = c.target(machine.hookAddress(sim::Hook::Function));
+        // mov ecx, target; call ecx; ret 4
+        std::vector<uint8_t> code = {0xB9};
+        for (uint8_t b : Le32(target))
+            code.push_back(b);
+        for (uint8_t b : {0xFF, 0xD1, 0xC2, 0x04, 0x00})
+            code.push_back(b);
+        machine.write(machine.exportAddress("_Orvalen_Function@4"), code.data(), static_cast<uint32_t>(code.size()));
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%x", target);
+        try {
+            machine.call("_Orvalen_Function@4", {0});
+            ADD_FAILURE() << "the call returned";
+        } catch (const emu::Error &e) {
+            const std::string error = e.what();
+            EXPECT_NE(error.find(std::string("_Orvalen_Function@4: call to ") + address), std::string::npos) << error;
+            EXPECT_NE(error.find(c.there), std::string::npos) << error;
+            EXPECT_NE(error.find("has no handler"), std::string::npos) << error;
+        }
+        EXPECT_EQ(m->log.count(sim::Callee::Function), 0u);
     }
-    EXPECT_EQ(m->log.count(sim::Callee::Function), 0u);
 }
 
 // The host doubles make the same check, and report it through the log.

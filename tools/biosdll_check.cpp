@@ -29,13 +29,6 @@ const Slot kSlots[] = {
     {"freqTableSize", "freqTableSize", 4},
 };
 
-std::string Hex(uint32_t v)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", v);
-    return text;
-}
-
 // Every fault found, one line each.
 std::vector<std::string> Check(const pe::Image &img)
 {
@@ -51,8 +44,8 @@ std::vector<std::string> Check(const pe::Image &img)
             if (e == nullptr)
                 faults.push_back(std::string(slot.name) + " is not exported");
             else if (e->rva != s->virtualAddress + offset)
-                faults.push_back(std::string(slot.name) + " at RVA " + Hex(e->rva) + ", expected .biosdll+" +
-                                 Hex(offset) + " (RVA " + Hex(s->virtualAddress + offset) + ")");
+                faults.push_back(std::string(slot.name) + " at RVA " + pe::Hex(e->rva) + ", expected .biosdll+" +
+                                 pe::Hex(offset) + " (RVA " + pe::Hex(s->virtualAddress + offset) + ")");
         }
         offset += slot.size;
     }
@@ -72,9 +65,9 @@ std::vector<std::string> Check(const pe::Image &img)
 
     const uint32_t want = pe::kScnRead | pe::kScnWrite | pe::kScnNotPaged;
     if ((s->characteristics & want) != want)
-        faults.push_back(".biosdll is not readable, writable and non-paged (flags " + Hex(s->characteristics) + ")");
+        faults.push_back(".biosdll is not readable, writable and non-paged (flags " + pe::Hex(s->characteristics) + ")");
     if (s->characteristics & (pe::kScnExecute | pe::kScnDiscardable))
-        faults.push_back(".biosdll is executable or discardable (flags " + Hex(s->characteristics) + ")");
+        faults.push_back(".biosdll is executable or discardable (flags " + pe::Hex(s->characteristics) + ")");
     return faults;
 }
 

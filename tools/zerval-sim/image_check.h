@@ -1,6 +1,6 @@
-// What zerval-sim asks of an image before the emulator maps anything: a PE32
-// i386 native driver whose size the simulation can hold.  Warnings (a wrong
-// checksum) go to the caller as lines; refusals throw pe::BadImage.
+// What zerval-sim asks of an image before the emulator maps anything: what
+// the emulator's loader asks (emu::CheckLoadable, which throws emu::Error),
+// and a right checksum, whose lack is only a warning, returned as a line.
 #ifndef ZERVAL_SIM_TOOL_IMAGE_CHECK_H
 #define ZERVAL_SIM_TOOL_IMAGE_CHECK_H
 
@@ -8,9 +8,6 @@
 #include <vector>
 
 #include "pe_image.h"
-
-// The largest SizeOfImage the emulator maps.
-constexpr uint32_t kLargestImage = 16u << 20;
 
 std::vector<std::string> CheckImage(const pe::Image &image);
 

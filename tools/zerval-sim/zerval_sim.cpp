@@ -44,13 +44,6 @@ std::string Hex32(uint32_t v)
     return buf;
 }
 
-std::string Hex(uint32_t v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%x", v);
-    return buf;
-}
-
 // A file's bytes, or a ToolError naming the file and why.
 std::string ReadFile(const std::string &path)
 {
@@ -134,6 +127,8 @@ pe::Image LoadImage(const std::string &path)
         return image;
     } catch (const pe::BadImage &e) {
         throw ToolError(path + ": " + e.what());
+    } catch (const emu::Error &e) {
+        throw ToolError(path + ": " + e.what());
     }
 }
 
@@ -177,7 +172,7 @@ public:
             const auto &calls = m_.log.calls();
             for (size_t i = seen_; i < calls.size(); ++i)
                 std::cerr << "    " << sim::Describe(calls[i]) << "\n";
-            std::cerr << "< " << entry << " = " << Hex(static_cast<uint32_t>(result)) << "\n";
+            std::cerr << "< " << entry << " = " << pe::Hex(static_cast<uint32_t>(result)) << "\n";
         }
         seen_ = m_.log.calls().size();
         return result;
@@ -247,7 +242,7 @@ AttachOutcome Attach(ModuleUnderTest &m, Tracer &t, const Options &o, const sim:
     const size_t from = m.log.calls().size();
     const size_t poolFrom = m.pool.allocations().size();
     uint8_t resultByte = 0xFF;
-    const uint8_t r = t.call("lDllAttach", "(0, 0, 0, " + Hex(o.attachParam) + ", &result)",
+    const uint8_t r = t.call("lDllAttach", "(0, 0, 0, " + pe::Hex(o.attachParam) + ", &result)",
                              [&] { return m.lDllAttach(0, 0, 0, o.attachParam, &resultByte); });
     AttachOutcome out;
     out.returned = r != 0;
@@ -443,8 +438,8 @@ int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile
                         record.Length == ZERVAL_MODE_USABLE ? "usable" : "not usable");
         } else {
             if (o.option > 0xFF)
-                Warn("--option " + Hex(o.option) + ": SetMode passes on only the low byte, " + Hex(o.option & 0xFF));
-            const uint32_t r = t.call("SetMode", "(&record, " + Hex(o.option) + ")", [&] { return m->SetMode(&record, o.option); });
+                Warn("--option " + pe::Hex(o.option) + ": SetMode passes on only the low byte, " + pe::Hex(o.option & 0xFF));
+            const uint32_t r = t.call("SetMode", "(&record, " + pe::Hex(o.option) + ")", [&] { return m->SetMode(&record, o.option); });
             std::printf("%s: SetMode returned %u%s\n", o.modeText.c_str(), r, r == 0 ? "" : " (ERROR_INVALID_PARAMETER)");
         }
         const auto &calls = m->log.calls();
@@ -509,7 +504,8 @@ int Run(const Options &o)
         return 0;
     }
 
-    // The machine keeps a reference to the image: it must outlive the module.
+    // The module's image is read and checked before the neighbours' (the
+    // machine then keeps its own copy).
     const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? BuiltImage() : o.image);
     std::unique_ptr<ModuleUnderTest> m;
     try {
