@@ -17,12 +17,18 @@ std::filesystem::path BuildTree()
     return program.parent_path().parent_path();
 }
 
+// The file the product's variable names; null where it is unset or empty.
+const char *Named(const Product &product)
+{
+    const char *named = std::getenv(product.variable);
+    return named != nullptr && *named != '\0' ? named : nullptr;
+}
+
 } // namespace
 
 std::string PathOf(const Product &product)
 {
-    const char *named = std::getenv(product.variable);
-    if (named != nullptr && *named != '\0')
+    if (const char *named = Named(product))
         return named;
     return (BuildTree() / product.relative).string();
 }
@@ -33,11 +39,11 @@ std::string Existing(const Product &product, const char *option)
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec))
         return path;
-    const char *named = std::getenv(product.variable);
-    if (named != nullptr && *named != '\0')
-        throw Missing("no " + std::string(product.what) + " at " + path + " (named by " + product.variable + ")");
+    const std::string missing = "no " + std::string(product.what) + " at " + path;
+    if (Named(product) != nullptr)
+        throw Missing(missing + " (named by " + product.variable + ")");
     const std::string others = option != nullptr ? std::string(option) + " or " + product.variable : product.variable;
-    throw Missing("no " + std::string(product.what) + " at " + path + " (not built? name another with " + others + ")");
+    throw Missing(missing + " (not built? name another with " + others + ")");
 }
 
 } // namespace products
