@@ -21,7 +21,10 @@ static bool RequiredHooksFilled()
 }
 
 // In a frame of its own, so that the 76-byte buffer is off the stack before
-// the mode-list build runs.
+// the mode-list build runs.  The buffer is zeroed before the services driver
+// sees it: it lies in this frame, and nothing that earlier calls left on the
+// kernel stack is handed to another driver.  What the hook writes is
+// discarded.
 static ZERVAL_NOINLINE bool InitHardware()
 {
     UCHAR initBuffer[ZERVAL_INIT_BUFFER_BYTES];

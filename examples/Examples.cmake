@@ -4,6 +4,7 @@
 # examples' sources as the SDK ships them.
 set(ZERVAL_EXAMPLES_DIR ${CMAKE_BINARY_DIR}/examples)
 zerval_add_sdk_drivers(zerval_examples ${CMAKE_CURRENT_LIST_DIR} ${ZERVAL_EXAMPLES_DIR})
+install(FILES ${ZERVAL_EXAMPLES_DIR}/kelv.sys ${ZERVAL_EXAMPLES_DIR}/rmx.sys DESTINATION sys/examples)
 set(dir ${CMAKE_CURRENT_LIST_DIR})
 install(FILES ${dir}/display_driver/display_driver.c
               ${dir}/services_driver/services_driver.c ${dir}/services_driver/kelv.def

@@ -7,7 +7,7 @@ namespace products {
 
 namespace {
 
-// <build>/bin/program -> <build>
+// <build>/bin/program -> <build>, <kit>/bin/program -> <kit>
 std::filesystem::path BuildTree()
 {
     std::error_code ec;
@@ -24,13 +24,25 @@ const char *Named(const Product &product)
     return named != nullptr && *named != '\0' ? named : nullptr;
 }
 
+bool IsKit(const std::filesystem::path &top)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(top / "lib/cmake/zerval/zerval-config.cmake", ec);
+}
+
 } // namespace
 
 std::string PathOf(const Product &product)
 {
     if (const char *named = Named(product))
         return named;
-    return (BuildTree() / product.relative).string();
+    const std::filesystem::path top = BuildTree();
+    if (!IsKit(top))
+        return (top / product.relative).string();
+    if (product.kit == nullptr)
+        throw Missing("the kit at " + top.string() + " ships no " + product.what + " (name one with " +
+                      product.variable + ")");
+    return (top / product.kit).string();
 }
 
 std::string Existing(const Product &product, const char *option)

@@ -40,13 +40,13 @@ install(DIRECTORY ${ZERVAL_SDK_DIR}/ DESTINATION .)
 # zerval_add_sdk_drivers(TARGET SOURCE_DIR BINARY_DIR): drivers cross-built
 # with mingw-w64 from the installed SDK only, after the image, as a neighbour
 # team would build them (find_package(zerval) with the SDK in
-# CMAKE_PREFIX_PATH).
+# CMAKE_PREFIX_PATH, and the SDK's own toolchain file).
 function(zerval_add_sdk_drivers target source binary)
   ExternalProject_Add(${target}
     SOURCE_DIR ${source}
     BINARY_DIR ${binary}
     CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${ZERVAL_IMAGE_SOURCE_DIR}/toolchain-i686-mingw.cmake
+      -DCMAKE_TOOLCHAIN_FILE=${ZERVAL_SDK_DIR}/share/zerval/toolchain-i686-mingw.cmake
       -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_PREFIX_PATH=${ZERVAL_SDK_DIR}
     INSTALL_COMMAND ""

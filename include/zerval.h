@@ -54,14 +54,16 @@ ZERVAL_STATIC_ASSERT(sizeof(VIDEO_MODE_INFORMATION) == 80, VIDEO_MODE_INFORMATIO
    hook table), has the hardware initialised through pfnInit, then builds and
    publishes the mode list.  Call below DISPATCH_LEVEL (PASSIVE_LEVEL as a
    rule): the build allocates paged pool.  ModeParam has no effect; Context,
-   Param and AttachParam are passed on to the sibling drivers.
+   Param and AttachParam are passed on to the sibling drivers (zerval_hooks.h
+   describes the sequence as they see it).
    TRUE: pfnInit succeeded; the byte at pResult (if not NULL) is cleared and a
    new list is published.  If the list's memory is refused the attach is still
    TRUE, NumModesFromBIOSDLL is 0 and ORVX_NUM_MODES and pModeInfoFromBIOSDLL
    keep the earlier list.
    FALSE: pfnInit failed, or the services driver left pfnInit, pfnQueryMode or
-   pfnSetMode empty; the hook table is wiped, the byte at pResult is not
-   written and the earlier list stays published.
+   pfnSetMode empty; the whole hook table is wiped (every optional service
+   then answers its default), the byte at pResult is not written and the
+   earlier list stays published.
    The module never frees a published array, on a repeated attach either. */
 _IRQL_requires_max_(APC_LEVEL)
 ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
@@ -74,22 +76,24 @@ ZERVAL_IMPORT BOOLEAN ZERVAL_CALL lDllAttach(ULONG_PTR Context, ULONG_PTR Param,
    of each) under Flags and answers a rate whose low 7 bits equal the low byte
    of Frequency; Length 0 otherwise: refused, answered at another rate, a
    Frequency whose low byte is 128 or more, or pfnQueryMode empty (no attached
-   services driver, or one that emptied it).  A NULL Mode is ignored.
+   services driver, or one that emptied it).  A NULL Mode is ignored.  The
+   query's Attributes go in as 0.
    The module touches only the record and the hook table here; a record of
    the published list lies in paged pool, so call below DISPATCH_LEVEL unless
    the record lies in non-paged memory. */
-ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(_Inout_ VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
+ZERVAL_IMPORT VOID ZERVAL_CALL vValidateMode(_Inout_opt_ VIDEO_MODE_INFORMATION *Mode, ULONG Flags);
 
 /* Sets the mode a record describes: pfnQueryMode checks it (Flags: the
-   record's DriverSpecificAttributeFlags, with 0x80000000 added when Frequency
-   is 0 or 1), then pfnSetMode programs it with the low byte of Option.  The
-   record is only read.
+   record's DriverSpecificAttributeFlags, with bit 31 (0x80000000) set as well
+   when Frequency is 0 or 1; the returned rate is not compared), then
+   pfnSetMode programs it, handed the query as pfnQueryMode left it and the
+   low byte of Option.  The record is only read, its Length not looked at.
    0: both hooks said TRUE.  87 (ERROR_INVALID_PARAMETER): the query was
    refused (pfnSetMode is then not called), the set failed, either hook is
    empty, or Mode is NULL.  The module touches only the record and the hook
    table here; a record of the published list lies in paged pool, so call
    below DISPATCH_LEVEL unless the record lies in non-paged memory. */
-ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(_In_ const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
+ZERVAL_IMPORT ULONG ZERVAL_CALL SetMode(_In_opt_ const VIDEO_MODE_INFORMATION *Mode, ULONG Option);
 
 /* Forwarded services; each reads its hook when called and answers with a
    default when the hook is empty, so they may be called before an attach:
@@ -108,18 +112,28 @@ ZERVAL_IMPORT BOOLEAN ZERVAL_CALL MeltoBiosDll(ULONG A, ULONG B, ULONG C);
 ZERVAL_IMPORT ULONG ZERVAL_CALL GetFreeFramebufferSize(VOID);
 ZERVAL_IMPORT ULONG ZERVAL_CALL BiosDllSetInitialValue(VOID);
 
-/* The catalogue, writable: each attach reads it as it then stands. */
+/* The catalogue, writable: each attach reads it as it then stands.  Set a
+   row's Disabled to leave it out; the build reads the first modeTableSize
+   rows and freqTableSize rates, a larger size counting as the table's length
+   (62, 16), so it never reads past a table. */
 ZERVAL_IMPORT extern ModeTableEntry modetable[ZERVAL_MODE_TABLE_ROWS];
 ZERVAL_IMPORT extern ULONG modeTableSize;
 ZERVAL_IMPORT extern ULONG frequencytable[ZERVAL_FREQUENCY_TABLE_ENTRIES];
 ZERVAL_IMPORT extern ULONG freqTableSize;
 
-/* The published mode list: ORVX_NUM_MODES records, the first three left to
-   the display driver, then NumModesFromBIOSDLL modes in catalogue order.  The
-   array is allocated from paged pool at each attach and never freed by the
-   module; it is zero-filled, and the module writes only Length (80 usable,
-   0 not), VisScreenWidth, VisScreenHeight, BitsPerPlane, Frequency and
-   DriverSpecificAttributeFlags of records 3 and on. */
+/* The published mode list: pModeInfoFromBIOSDLL, an array of ORVX_NUM_MODES
+   records, the first three left to the display driver, then the modes found,
+   in catalogue order (zerval_hooks.h gives the build's rules).  After a build
+   that published, NumModesFromBIOSDLL is ORVX_NUM_MODES - 3.  After a build
+   whose working memory was refused, NumModesFromBIOSDLL is 0 while
+   ORVX_NUM_MODES and pModeInfoFromBIOSDLL still describe the earlier list
+   (0 and NULL before any): size the array by ORVX_NUM_MODES.  The array is
+   allocated from paged pool at each attach and never freed by the module; it
+   is zero-filled, and the module writes only these fields of records 3 and
+   on: Length (80 usable, 0 not), VisScreenWidth, VisScreenHeight,
+   BitsPerPlane, Frequency (the low byte of the rate the services driver
+   answered) and DriverSpecificAttributeFlags (the upper 16 bits of its
+   Attributes, shifted down). */
 ZERVAL_IMPORT extern ULONG NumModesFromBIOSDLL;
 ZERVAL_IMPORT extern ULONG ORVX_NUM_MODES;
 ZERVAL_IMPORT extern VIDEO_MODE_INFORMATION *pModeInfoFromBIOSDLL;

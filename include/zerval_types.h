@@ -2,9 +2,10 @@
  * zerval_types.h - calling convention, import markers and base types shared by
  * zerval.h (display driver side) and zerval_hooks.h (services driver side).
  *
- * On Windows the includer's DDK headers provide ULONG, BOOLEAN and the
- * video miniport records; include ntddk.h or miniport.h before this file.
- * Host (Linux) builds use the host definitions of the same types.
+ * On Windows the includer's DDK headers provide ULONG, BOOLEAN and the other
+ * base types: include ntddk.h, or ntdef.h and miniport.h, before this file.
+ * This file includes ntddvdeo.h itself, for VIDEO_MODE_INFORMATION.  Host
+ * (Linux) builds use the host definitions of the same types.
  */
 #ifndef ZERVAL_TYPES_H
 #define ZERVAL_TYPES_H
@@ -48,6 +49,12 @@
 #endif
 #ifndef _Inout_
 #define _Inout_
+#endif
+#ifndef _In_opt_
+#define _In_opt_
+#endif
+#ifndef _Inout_opt_
+#define _Inout_opt_
 #endif
 #ifndef _Out_opt_
 #define _Out_opt_

@@ -75,6 +75,10 @@ static ULONG ZERVAL_CALL KelvGetFreeFramebufferSize(VOID) { return KELV_FREE_FRA
 
 static VOID ZERVAL_CALL KelvSetInitialValue(VOID) { ++g_initialValueCalls; }
 
+/* Declared with the type zerval.sys calls it by: a definition of another
+   convention or shape does not compile. */
+ZERVAL_SERVICES_ATTACH Attach;
+
 ULONG ZERVAL_CALL Attach(ULONG_PTR Context, ULONG_PTR Param, DllExt *Table, ULONG_PTR AttachParam)
 {
     (void)Context;

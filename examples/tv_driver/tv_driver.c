@@ -11,11 +11,16 @@
 #include <ntdef.h>
 #include <miniport.h>
 
-#include "zerval_types.h"
+#include "zerval_hooks.h"
 
 #define RMX_CONTROL_BASE 0x40u
 
 static ULONG g_attaches;
+
+/* Declared with the types zerval.sys calls them by: a definition of another
+   convention or shape does not compile. */
+ZERVAL_TV_ATTACH AttachRMX;
+ZERVAL_TV_CONTROL S_RMX_Control;
 
 ULONG ZERVAL_CALL AttachRMX(ULONG_PTR Context, ULONG_PTR Param)
 {
