@@ -9,7 +9,7 @@
 
 #include "zerval.h"
 
-static ULONG g_rows;
+ULONG g_rows; /* kept: the read of modeTableSize stays in the image */
 
 ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
 {
