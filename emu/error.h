@@ -5,6 +5,8 @@
 #define ZERVAL_EMU_ERROR_H
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace emu {
 
@@ -17,9 +19,17 @@ struct Error : std::runtime_error {
 };
 
 // A call into the image that broke the rules: a fault, an unbalanced stack,
-// a clobbered register.  The message names the entry.
+// a clobbered register, a write outside what a hook was handed.  The message
+// names the entry, and where another loaded image's code broke the rule, that
+// image and where in it.
 struct Fault : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit Fault(const std::string &what, std::string culprit = {})
+        : std::runtime_error(what), culprit(std::move(culprit))
+    {
+    }
+    // The module name of the neighbour image whose code broke the rule
+    // ("kelv.sys"); empty when it was the module's own.
+    std::string culprit;
 };
 
 } // namespace emu

@@ -144,6 +144,16 @@ std::optional<uint32_t> StdcallArgBytes(const std::string &name)
     return bytes;
 }
 
+std::string ExportsOf(const pe::Image &image)
+{
+    if (image.exports.empty())
+        return "it exports nothing";
+    std::string names;
+    for (const pe::Export &e : image.exports)
+        names += (names.empty() ? "" : ", ") + pe::Printable(e.name);
+    return "it exports " + names;
+}
+
 bool SameModule(const std::string &a, const std::string &b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

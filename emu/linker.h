@@ -68,6 +68,10 @@ void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t
 // ("_Attach@16" -> 16); nothing for an undecorated name.
 std::optional<uint32_t> StdcallArgBytes(const std::string &name);
 
+// What an image exports, for a message: "it exports _AttachRMX@8,
+// _S_RMX_Control@12" or "it exports nothing".
+std::string ExportsOf(const pe::Image &image);
+
 // Module names compare without regard to case, as the loader does.
 bool SameModule(const std::string &a, const std::string &b);
 

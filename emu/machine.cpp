@@ -40,7 +40,7 @@ const Machine::Provided Machine::kProvided[] = {
     {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12, &Machine::serveAllocatePool},
     {"ntoskrnl.exe", "ExFreePool", 4, &Machine::serveFreePool},
     {"videoprt.sys", "VideoPortZeroMemory", 8, &Machine::serveZeroMemory},
-    {"kelv.sys", "_Attach@16", 16, &Machine::serveAttach},
+    {"kelv.sys", Machine::kServicesAttach, 16, &Machine::serveAttach},
     {"rmx.sys", "_AttachRMX@8", 8, &Machine::serveAttachRmx},
     {"rmx.sys", kTvControlExport, 12, &Machine::serveTvControl},
 };
@@ -74,6 +74,10 @@ struct Machine::Callbacks {
     static bool badAccess(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
     {
         return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
+    }
+    static void stackWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user)
+    {
+        static_cast<Machine *>(user)->onStackWrite(static_cast<uint32_t>(address), static_cast<uint32_t>(size));
     }
 };
 
@@ -112,6 +116,8 @@ private:
     Machine &m_;
     uint32_t address_;
 };
+
+sim::TableView Machine::tableAt(uint32_t address) { return GuestTable(*this, address).view(); }
 
 Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool)
     : Machine(image, adapter, log, pool, {})
@@ -185,6 +191,12 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(Callbacks::badAccess), this,
                             1, 0),
                 "hook faults");
+    // With real images next to the module: writes into the stack, held to
+    // what each call from the module handed over (onStackWrite).
+    if (!loaded_.empty())
+        CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(Callbacks::stackWrite), this,
+                                kStackBase, kStackBase + kStackSize - 1),
+                    "watch the stack");
 }
 
 void Machine::watchNeighbour(const LoadedImage &l)
@@ -212,7 +224,9 @@ void Machine::reset()
     write(kCallerData, zeros.data(), kCallerDataSize);
     last_ = CallStats{};
     fault_.clear();
+    faultCulprit_.clear();
     machineError_.clear();
+    crossingLog_.clear();
 }
 
 uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve)
@@ -278,10 +292,12 @@ uint32_t Machine::arg(int index) const
     return readU32(esp + 4 + 4 * static_cast<uint32_t>(index));
 }
 
-void Machine::fail(const std::string &what)
+void Machine::fail(const std::string &what, const std::string &culprit)
 {
-    if (fault_.empty() && machineError_.empty())
+    if (fault_.empty() && machineError_.empty()) {
         fault_ = what;
+        faultCulprit_ = culprit;
+    }
     uc_emu_stop(uc());
 }
 
@@ -320,7 +336,7 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
             if (const auto address = l.exportAddress(import.name); address && import.name != "DriverEntry")
                 return *address;
             throw Error(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
-                        " does not export");
+                        " does not export (" + ExportsOf(*l.image) + ")");
         }
     if (const Provided *p = provided(import.module, import.name))
         return providedStub(*p);
@@ -331,26 +347,21 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
 // Names a call that entered a loaded image at an address: one of its exports
 // (the stdcall argument bytes from the decorated name), its entry point, or
 // a hook the services driver put in the module's table.
-std::string Machine::describeCall(size_t image, uint32_t address, uint32_t &argBytes) const
+Machine::Entered Machine::describeCall(size_t image, uint32_t address) const
 {
     const LoadedImage &l = loaded_[image];
     if (const auto name = l.exportAt(address)) {
-        if (*name == "DriverEntry") {
-            argBytes = 8;
-            return l.module + "!DriverEntry";
-        }
+        if (*name == "DriverEntry")
+            return Entered{*name, 8, std::nullopt};
         const auto bytes = StdcallArgBytes(*name);
         if (!bytes)
             throw Fault("call to " + l.module + "!" + *name + ", which does not say its stdcall argument bytes");
-        argBytes = *bytes;
-        return l.module + "!" + *name;
+        return Entered{*name, *bytes, std::nullopt};
     }
     if (servicesTable_ != 0) {
         for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
-            if (readU32(SlotAddress(servicesTable_, static_cast<sim::Hook>(h))) == address) {
-                argBytes = kServedHooks[h].argBytes;
-                return l.module + "!" + sim::kHookNames[h];
-            }
+            if (readU32(SlotAddress(servicesTable_, static_cast<sim::Hook>(h))) == address)
+                return Entered{sim::kHookNames[h], kServedHooks[h].argBytes, static_cast<sim::Hook>(h)};
     }
     throw Fault("call into " + l.module + " at " + pe::Hex(address) + ", neither an export nor a hook in the table");
 }
@@ -359,6 +370,9 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
 {
     crossings_.clear();
     current_ = SIZE_MAX;
+    runEntry_ = exportName;
+    // The image the host calls answers for the stack and registers it hands back.
+    const std::string entered = culpritOf(imageAt(target));
     uint32_t esp = kStackTop;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
         esp -= 4;
@@ -377,6 +391,7 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     minEsp_ = esp;
     last_ = CallStats{};
     fault_.clear();
+    faultCulprit_.clear();
     machineError_.clear();
     const uc_err err = uc_emu_start(uc(), target, kSentinel, 0, kInstructionLimit);
 
@@ -387,21 +402,26 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     if (!machineError_.empty())
         throw Error(exportName + ": " + machineError_);
     if (!fault_.empty())
-        throw Fault(exportName + ": " + fault_);
+        throw Fault(exportName + ": " + fault_, faultCulprit_);
     if (err != UC_ERR_OK)
-        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip));
+        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip), culpritOf(imageAt(eip)));
     if (eip != kSentinel)
-        throw Fault(exportName + ": did not return within " + std::to_string(kInstructionLimit) + " instructions");
+        throw Fault(exportName + ": did not return within " + std::to_string(kInstructionLimit) + " instructions, at " +
+                        where(eip),
+                    culpritOf(imageAt(eip)));
+    const std::string returned = !loaded_.empty() ? "; it returned at " + locate(lastAddress_) : "";
     if (espAfter != kStackTop) {
         const int32_t popped = static_cast<int32_t>(espAfter - (esp + 4));
         throw Fault(exportName + ": stack unbalanced: the callee popped " + std::to_string(popped) +
-                    " bytes of arguments, stdcall wants " + std::to_string(4 * args.size()));
+                        " bytes of arguments, stdcall wants " + std::to_string(4 * args.size()) + returned,
+                    entered);
     }
     for (int i = 0; i < kSavedRegisterCount; ++i) {
         uint32_t v = 0;
         uc_reg_read(uc(), kSavedRegisters[i].id, &v);
         if (v != kSavedValues[i])
-            throw Fault(exportName + ": " + kSavedRegisters[i].name + " not preserved (" + pe::Hex(v) + ")");
+            throw Fault(exportName + ": " + kSavedRegisters[i].name + " not preserved (" + pe::Hex(v) + ")" + returned,
+                        entered);
     }
     last_.stackBytes = entryEsp_ + 4 - minEsp_;
     return eax;
@@ -427,6 +447,7 @@ void Machine::onImageInstruction(uint32_t address, uint32_t size)
 {
     if (!loaded_.empty())
         crossing(0, address);
+    lastAddress_ = address;
     ++last_.instructions;
     const uint32_t offset = address - kLoadBase;
     if (offset < checked_.size() && !checked_[offset]) {
@@ -435,7 +456,7 @@ void Machine::onImageInstruction(uint32_t address, uint32_t size)
         read(address, bytes, n);
         if (const char *use = FpuOrSimdUse(bytes, n)) {
             fail(std::string(use) + " instruction at " + pe::Hex(address) +
-                 ": kernel code may not use the floating-point or SIMD registers");
+                 ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")");
             return;
         }
         checked_[offset] = true;  // only instructions that passed are not looked at again
@@ -464,7 +485,12 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
         where = " (NULL)";
     uint32_t eip = 0;
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
-    fail(std::string(kind) + " at " + pe::Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip));
+    // The instruction that did it; for a jump outside every image, the last
+    // one run before it.
+    const uint32_t by = imageAt(eip) != SIZE_MAX ? eip : lastAddress_;
+    fail(std::string(kind) + " at " + pe::Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " +
+             pe::Hex(eip) + (by == eip ? ", at " : ", from ") + this->where(by),
+         culpritOf(imageAt(by)));
     return false;
 }
 
@@ -527,13 +553,30 @@ void Machine::onStub(uint32_t address)
     uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     minEsp_ = std::min(minEsp_, esp);
     ++last_.hookCalls;
+    // With real images loaded, the trace shows which of them called it.
+    const bool traced = !loaded_.empty() && current_ < loaded_.size();
+    if (traced) {
+        Crossing c;
+        c.logIndex = log_.calls().size();
+        c.depth = static_cast<int>(crossings_.size());
+        c.caller = loaded_[current_].module;
+        c.entry = stub.name;
+        crossingLog_.push_back(std::move(c));
+    }
+    const size_t logged = traced ? crossingLog_.size() - 1 : 0;
     try {
         const uint32_t eax = (this->*stub.serve)(stub);
         uc_reg_write(uc(), UC_X86_REG_EAX, &eax);
     } catch (const Error &e) {
         failMachine("in " + stub.name + ": " + e.what());  // the machine's own failure, not the image's
     } catch (const std::exception &e) {
-        fail("in " + stub.name + ": " + e.what());
+        const size_t caller = imageAt(lastAddress_);
+        fail("in " + stub.name + ": " + e.what() + (caller != 0 && caller != SIZE_MAX ? ", called from " + where(lastAddress_) : ""),
+             culpritOf(caller));
+    }
+    if (traced) {
+        crossingLog_[logged].logEnd = log_.calls().size();
+        crossingLog_[logged].returned = true;
     }
 }
 
@@ -570,7 +613,9 @@ uint32_t Machine::serveInit(const Stub &stub)
     sim::InitBuffer buffer;
     requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()), stub.argBytes);
     read(arg(0), buffer.data(), buffer.size());
-    return adapter_.init(buffer, stub.via);
+    const uint32_t eax = adapter_.init(buffer, stub.via);
+    write(arg(0), buffer.data(), buffer.size());  // every byte the simulated services driver wrote
+    return eax;
 }
 
 uint32_t Machine::serveQueryMode(const Stub &stub)

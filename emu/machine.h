@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "adapter.h"
 #include "call_log.h"
+#include "crossing.h"
 #include "error.h"
 #include "linker.h"
 #include "pe_image.h"
@@ -80,6 +82,14 @@ public:
     // Where the services driver's hook functions live in the guest.
     uint32_t hookAddress(sim::Hook hook, sim::Entry entry = sim::Entry::Original) const;
 
+    // With real images loaded: every call between two of them, and every
+    // call one of them made to a simulated routine, in order, since the
+    // machine was made or reset.
+    const std::vector<Crossing> &crossings() const { return crossingLog_; }
+
+    // The services driver's entry, as the module imports it from kelv.sys.
+    static constexpr const char *kServicesAttach = "_Attach@16";
+
 private:
     // The stub page: stub n is a `ret N` at slot n, bound once, at load, to
     // the member that serves it; a call lands there and is dispatched by
@@ -133,16 +143,31 @@ private:
     void onImageInstruction(uint32_t address, uint32_t size);
     void onNeighbourInstruction(uint32_t address, uint32_t size);
     bool onBadAccess(int type, uint64_t address, int size);
+    void onStackWrite(uint32_t address, uint32_t size);
     void watchNeighbour(const LoadedImage &image);
 
     uint32_t arg(int index) const;
-    // Stops the image: what it did broke a rule (a Fault), or the machine
+    // Stops the image: what it did broke a rule (a Fault; culprit: the
+    // neighbour whose code did it, empty for the module), or the machine
     // cannot go on (an Error).
-    void fail(const std::string &what);
+    void fail(const std::string &what, const std::string &culprit = {});
     void failMachine(const std::string &what);
+    // The loaded image an address lies in, as an index of loaded_ (0: the
+    // module, also when no neighbour is loaded); SIZE_MAX for none.
+    size_t imageAt(uint32_t address) const;
+    const std::string &moduleName(size_t image) const;
+    // The culprit a Fault names for code of an image: empty for the module.
+    std::string culpritOf(size_t image) const;
+    // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every image.
+    std::string locate(uint32_t address) const;
+    // The same, and the export or hook it was running in: the innermost open
+    // call into that image, or the host's entry.
+    std::string where(uint32_t address) const;
     void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const;
 
     class GuestTable;
+    // The hook table at a guest address as a services driver sees it.
+    sim::TableView tableAt(uint32_t address);
 
     // Loading and binding the neighbours (machine_neighbours.cpp).
     void loadNeighbours();
@@ -152,15 +177,28 @@ private:
     // A call or a return between two loaded images, seen at the first
     // instruction executed in `image`.
     void crossing(size_t image, uint32_t address);
+    void crossingReturn(uint32_t esp);
+    void crossingCall(size_t from, size_t image, uint32_t address, uint32_t esp);
+    // What a call between images entered.
+    struct Entered {
+        std::string entry;   // "_Attach@16", "pfnQueryMode", "DriverEntry"
+        uint32_t argBytes = 0;
+        std::optional<sim::Hook> hook;  // a hook of the module's table
+    };
+    Entered describeCall(size_t image, uint32_t address) const;
     // One call between images, open until it returns.
     struct CrossCall {
         std::string name;        // "kelv.sys!_Attach@16", "kelv.sys!pfnQueryMode"
+        Entered callee;
+        size_t from = 0;         // the calling image and the called one, loaded_ indices
+        size_t to = 0;
         uint32_t esp = 0;        // at the callee's first instruction
         uint32_t returnAddress = 0;
-        uint32_t argBytes = 0;
         uint32_t saved[4] = {};  // the callee-saved registers at the call, in kSavedRegisters order
+        uint32_t record = 0;     // a record handed to a hook and its documented size
+        uint32_t recordBytes = 0;
+        size_t logged = 0;       // its entry in crossingLog_
     };
-    std::string describeCall(size_t image, uint32_t address, uint32_t &argBytes) const;
 
     const pe::Image image_;
     sim::Adapter &adapter_;
@@ -189,7 +227,10 @@ private:
     uint32_t minEsp_ = 0;
     CallStats last_;
     std::string fault_;         // why the running call was stopped: the image's doing
+    std::string faultCulprit_;  // (and which neighbour's, when not the module's)
     std::string machineError_;  // or the machine's
+    std::string runEntry_;      // the entry the host called
+    uint32_t lastAddress_ = 0;  // the last instruction run in any loaded image
     std::unique_ptr<GuestTable> table_;  // the table the services driver was handed, once Attach ran
     std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
 
@@ -197,6 +238,7 @@ private:
     std::vector<LoadedImage> loaded_;  // the module first, then the neighbours, when there are any
     std::vector<std::vector<bool>> neighbourChecked_;  // FPU/SIMD check, per neighbour
     std::vector<CrossCall> crossings_;
+    std::vector<Crossing> crossingLog_;
     size_t current_ = SIZE_MAX;      // the loaded image last executing; SIZE_MAX: none yet
     uint32_t servicesTable_ = 0;     // the hook table a real services driver was handed
 };

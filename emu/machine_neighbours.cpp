@@ -11,6 +11,7 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace emu {
 
@@ -18,19 +19,15 @@ namespace {
 
 constexpr uint32_t kImageSlot = 0x00400000;  // room for one neighbour
 
-// Records the module hands to the services driver's hooks.
+// Records the module hands to the services driver's hooks, and their sizes
+// as the documented layout gives them.
 struct HandedRecord {
     sim::Hook hook;
     uint32_t bytes;
 };
-constexpr HandedRecord kHandedRecords[] = {{sim::Hook::Init, sizeof(sim::InitBuffer)},
-                                           {sim::Hook::QueryMode, sizeof(sim::RawQuery)},
-                                           {sim::Hook::SetMode, sizeof(sim::RawQuery)}};
-
-bool EndsWith(const std::string &s, const std::string &tail)
-{
-    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
+constexpr HandedRecord kHandedRecords[] = {{sim::Hook::Init, std::tuple_size_v<sim::InitBuffer>},
+                                           {sim::Hook::QueryMode, std::tuple_size_v<sim::RawQuery>},
+                                           {sim::Hook::SetMode, std::tuple_size_v<sim::RawQuery>}};
 
 } // namespace
 
@@ -73,6 +70,7 @@ void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
         if (!l.contains(address))
             continue;
         crossing(i, address);
+        lastAddress_ = address;
         std::vector<bool> &checked = neighbourChecked_[i - 1];
         if (!checked[address - l.base]) {
             checked[address - l.base] = true;
@@ -81,7 +79,8 @@ void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
             read(address, bytes, n);
             if (const char *use = FpuOrSimdUse(bytes, n))
                 fail(l.module + ": " + use + " instruction at " + pe::Hex(address) +
-                     ": kernel code may not use the floating-point or SIMD registers");
+                         ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")",
+                     culpritOf(i));
         }
         uint32_t esp = 0;
         uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
@@ -90,10 +89,55 @@ void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
     }
 }
 
+size_t Machine::imageAt(uint32_t address) const
+{
+    if (loaded_.empty())
+        return address >= kLoadBase && address - kLoadBase < MappedSize(image_) ? 0 : SIZE_MAX;
+    for (size_t i = 0; i < loaded_.size(); ++i)
+        if (loaded_[i].contains(address))
+            return i;
+    return SIZE_MAX;
+}
+
+const std::string &Machine::moduleName(size_t image) const
+{
+    static const std::string module = "zerval.sys";
+    return loaded_.empty() ? module : loaded_.at(image).module;
+}
+
+std::string Machine::culpritOf(size_t image) const
+{
+    return image == 0 || image == SIZE_MAX || loaded_.empty() ? std::string() : loaded_[image].module;
+}
+
+std::string Machine::locate(uint32_t address) const
+{
+    const size_t image = imageAt(address);
+    if (image == SIZE_MAX)
+        return pe::Hex(address) + ", in no image";
+    const pe::Image &pe = loaded_.empty() ? image_ : *loaded_[image].image;
+    const uint32_t rva = address - (loaded_.empty() ? kLoadBase : loaded_[image].base);
+    const pe::Section *section = pe.sectionAt(rva);
+    return moduleName(image) + " " +
+           (section != nullptr ? pe::Printable(section->name) + "+" + pe::Hex(rva - section->virtualAddress)
+                               : std::string("headers")) +
+           " (RVA " + pe::Hex(rva) + ")";
+}
+
+std::string Machine::where(uint32_t address) const
+{
+    const size_t image = imageAt(address);
+    std::string in;
+    for (auto c = crossings_.rbegin(); c != crossings_.rend() && in.empty(); ++c)
+        if (c->to == image)
+            in = c->callee.entry;
+    if (in.empty() && image != SIZE_MAX && imageAt(kLoadBase) == image)
+        in = runEntry_;  // the module, entered by the host
+    return locate(address) + (in.empty() ? "" : ", in " + in);
+}
+
 void Machine::crossing(size_t image, uint32_t address)
 {
-    static_assert(sizeof(CrossCall::saved) == sizeof(uint32_t) * kSavedRegisterCount,
-                  "a call keeps every callee-saved register");
     if (image == current_)
         return;
     const size_t from = current_;
@@ -104,42 +148,151 @@ void Machine::crossing(size_t image, uint32_t address)
     uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     try {
         if (!crossings_.empty() && crossings_.back().returnAddress == address) {
-            const CrossCall c = crossings_.back();
-            crossings_.pop_back();
-            if (esp != c.esp + 4 + c.argBytes)
-                throw Fault(c.name + ": stack unbalanced: the callee popped " +
-                            std::to_string(static_cast<int32_t>(esp - (c.esp + 4))) +
-                            " bytes of arguments, stdcall wants " + std::to_string(c.argBytes));
-            for (int r = 0; r < kSavedRegisterCount; ++r) {
-                uint32_t v = 0;
-                uc_reg_read(uc(), kSavedRegisters[r].id, &v);
-                if (v != c.saved[r])
-                    throw Fault(c.name + ": " + kSavedRegisters[r].name + " not preserved");
-            }
-            return;
+            // A callee that was entered by a jump from another (a tail call)
+            // returns for both: each open call to this address ends here.
+            while (!crossings_.empty() && crossings_.back().returnAddress == address)
+                crossingReturn(esp);
+        } else {
+            crossingCall(from, image, address, esp);
         }
-        CrossCall c;
-        c.name = describeCall(image, address, c.argBytes);
-        c.esp = esp;
-        c.returnAddress = readU32(esp);
-        for (int r = 0; r < kSavedRegisterCount; ++r)
-            uc_reg_read(uc(), kSavedRegisters[r].id, &c.saved[r]);
-        if (EndsWith(c.name, "!_Attach@16"))
-            servicesTable_ = arg(2);
+    } catch (const Fault &f) {
+        fail(f.what(), f.culprit);
+    } catch (const std::exception &e) {
+        fail(e.what());
+    }
+}
+
+// The callee of the innermost open call returned to its caller: the call is
+// held to stdcall and the callee-saved registers, and logged with its answer.
+void Machine::crossingReturn(uint32_t esp)
+{
+    static_assert(sizeof(CrossCall::saved) == sizeof(uint32_t) * kSavedRegisterCount,
+                  "a call keeps every callee-saved register");
+    const CrossCall c = crossings_.back();
+    crossings_.pop_back();
+    Crossing &logged = crossingLog_.at(c.logged);
+    logged.returned = true;
+    uc_reg_read(uc(), UC_X86_REG_EAX, &logged.result);
+    if (logged.queryIn) {
+        sim::RawQuery raw;
+        read(c.record, raw.data(), static_cast<uint32_t>(raw.size()));
+        logged.queryOut = sim::FromRaw(raw);
+    }
+    if (c.callee.entry == kServicesAttach && servicesTable_ != 0)
+        logged.tableAfter = tableAt(servicesTable_);
+
+    // The return instruction: the last one run, in the callee.
+    const std::string returned = "; it returned at " + locate(lastAddress_);
+    const std::string culprit = culpritOf(c.to);
+    if (esp != c.esp + 4 + c.callee.argBytes) {
+        const int32_t popped = static_cast<int32_t>(esp - (c.esp + 4));
+        throw Fault(c.name + ": stack unbalanced: the callee popped " + std::to_string(popped) +
+                        " bytes of arguments, stdcall wants " + std::to_string(c.callee.argBytes) +
+                        (popped == 0 && c.callee.argBytes != 0 ? " (is it __cdecl?)" : "") + returned,
+                    culprit);
+    }
+    for (int r = 0; r < kSavedRegisterCount; ++r) {
+        uint32_t v = 0;
+        uc_reg_read(uc(), kSavedRegisters[r].id, &v);
+        if (v != c.saved[r])
+            throw Fault(c.name + ": " + kSavedRegisters[r].name + " not preserved (" + pe::Hex(v) + " on return, " +
+                            pe::Hex(c.saved[r]) + " at the call)" + returned,
+                        culprit);
+    }
+}
+
+// A call from one loaded image into another: named, checked for the record
+// it hands over, logged, and kept open until it returns.
+void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t esp)
+{
+    CrossCall c;
+    try {
+        c.callee = describeCall(image, address);
+    } catch (const Fault &f) {
+        throw Fault(f.what(), culpritOf(from));  // the caller jumped there
+    }
+    c.name = loaded_[image].module + "!" + c.callee.entry;
+    c.from = from;
+    c.to = image;
+    c.esp = esp;
+    c.returnAddress = readU32(esp);
+    for (int r = 0; r < kSavedRegisterCount; ++r)
+        uc_reg_read(uc(), kSavedRegisters[r].id, &c.saved[r]);
+    if (c.callee.entry == kServicesAttach)
+        servicesTable_ = arg(2);
+
+    Crossing logged;
+    logged.logIndex = log_.calls().size();
+    logged.depth = static_cast<int>(crossings_.size());
+    logged.caller = loaded_[from].module;
+    logged.callee = loaded_[image].module;
+    logged.entry = c.callee.entry;
+    for (uint32_t i = 0; i < c.callee.argBytes / 4; ++i)
+        logged.args.push_back(arg(static_cast<int>(i)));
+    if (c.callee.hook)
         for (const HandedRecord &h : kHandedRecords)
-            if (EndsWith(c.name, std::string("!") + sim::HookName(h.hook))) {
+            if (h.hook == *c.callee.hook) {
                 try {
-                    requireInCallerFrames(arg(0), h.bytes, c.argBytes);
+                    requireInCallerFrames(arg(0), h.bytes, c.callee.argBytes);
                 } catch (const Fault &f) {
-                    throw Fault(c.name + ": " + f.what());
+                    throw Fault(c.name + ": " + f.what(), culpritOf(from));  // the caller handed it
+                }
+                c.record = logged.record = arg(0);
+                c.recordBytes = logged.recordBytes = h.bytes;
+                if (h.hook != sim::Hook::Init) {
+                    sim::RawQuery raw;
+                    read(c.record, raw.data(), static_cast<uint32_t>(raw.size()));
+                    logged.queryIn = sim::FromRaw(raw);
                 }
             }
-        crossings_.push_back(c);
-        if (from == 0)
-            ++last_.hookCalls;  // a call out of the module, into a real sibling
-    } catch (const std::exception &e) {
-        fail(std::string("between images: ") + e.what());
+    c.logged = crossingLog_.size();
+    crossingLog_.push_back(std::move(logged));
+    crossings_.push_back(c);
+    if (from == 0)
+        ++last_.hookCalls;  // a call out of the module, into a real sibling
+}
+
+// While a call the module made into a neighbour is open, the stack above that
+// call's arguments is the module's (and its callers'): the code running there
+// may write only the record it was handed.  Its own return address is not
+// its own either.
+void Machine::onStackWrite(uint32_t address, uint32_t size)
+{
+    if (current_ == 0 || current_ >= loaded_.size())
+        return;  // the module's own code, or the host
+    const CrossCall *call = nullptr;
+    for (auto c = crossings_.rbegin(); c != crossings_.rend() && call == nullptr; ++c)
+        if (c->from == 0)
+            call = &*c;
+    if (call == nullptr)
+        return;
+    const uint64_t at = address, end = uint64_t{address} + size;
+    const uint64_t args = uint64_t{call->esp} + 4, argsEnd = args + call->callee.argBytes;
+    if (end <= call->esp || (at >= args && end <= argsEnd))
+        return;  // its own frame, or its own arguments
+    if (call->recordBytes != 0 && at >= call->record && end <= uint64_t{call->record} + call->recordBytes)
+        return;  // the record it was handed
+    uint32_t eip = 0;
+    uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
+    const size_t writer = imageAt(eip) != SIZE_MAX ? imageAt(eip) : current_;
+    std::string what = moduleName(writer) + " wrote " + std::to_string(size) + " bytes outside what zerval.sys handed to " +
+                       call->name + ": ";
+    if (call->recordBytes != 0) {
+        const int64_t offset = static_cast<int64_t>(at) - call->record;
+        const int64_t past = static_cast<int64_t>(at) - (int64_t{call->record} + call->recordBytes);
+        what += "at offset " + std::string(offset < 0 ? "-" : "+") + std::to_string(offset < 0 ? -offset : offset) +
+                " of the " + std::to_string(call->recordBytes) + "-byte " +
+                (call->callee.hook == sim::Hook::Init ? "buffer" : "ModeQuery") + " (" +
+                (offset < 0 ? std::to_string(-offset) + " bytes before its start"
+                            : past <= 0 ? std::string("right after its end") : std::to_string(past) + " bytes past its end") +
+                ")";
+    } else if (at < args) {
+        what += "over its return address";
+    } else {
+        what += "at " + pe::Hex(address) + " in its caller's stack frame, " + std::to_string(at - argsEnd) +
+                " bytes above its arguments";
     }
+    fail(what + "; the write at " + where(eip), culpritOf(writer));
 }
 
 } // namespace emu

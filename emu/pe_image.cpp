@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -154,6 +155,14 @@ const Section *Image::section(const std::string &name) const
 {
     for (const Section &s : sections)
         if (s.name == name)
+            return &s;
+    return nullptr;
+}
+
+const Section *Image::sectionAt(uint32_t rva) const
+{
+    for (const Section &s : sections)
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < std::max(s.virtualSize, s.rawSize))
             return &s;
     return nullptr;
 }

@@ -71,6 +71,9 @@ struct Image {
     uint32_t versionFileSubtype = 0;  // dwFileSubtype (VFT2_DRV_*)
 
     const Section *section(const std::string &name) const;
+    // The section an RVA lies in (its virtual or raw size, whichever is
+    // larger); null in the headers or past every section.
+    const Section *sectionAt(uint32_t rva) const;
     const Export *exported(const std::string &name) const;
     // Bytes at an RVA as the loader would map them (zero past raw data).
     std::vector<uint8_t> read(uint32_t rva, uint32_t size) const;

@@ -26,7 +26,7 @@ public:
     {
         if (resultByte != nullptr)
             machine_.write(kResultByte, resultByte, 1);
-        const uint32_t r = machine_.call("_lDllAttach@20", {context, param, modeParam, attachParam,
+        const uint32_t r = machine_.call(kAttachExport, {context, param, modeParam, attachParam,
                                                             resultByte != nullptr ? kResultByte : 0});
         if (resultByte != nullptr)
             machine_.read(kResultByte, resultByte, 1);

@@ -6,7 +6,9 @@
 #
 # The block becomes "$ ./run.sh list" followed by what zerval-sim prints for
 # those arguments (stdout), cut to its first 6 and last 2 lines around "..."
-# when head/tail are given.
+# when head/tail are given.  With "stderr" before head/tail
+# (<!-- sample stderr: ./run.sh ... -->) the block is what it prints on
+# stderr instead (a trace, an error line), whatever its exit status.
 #
 #   scripts/readme-samples.sh            rewrite README.md in place
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
@@ -25,7 +27,7 @@ fi
 
 generated=$(mktemp)
 trap 'rm -f "$generated"' EXIT
-marker='^<!-- sample( head=([0-9]+) tail=([0-9]+))?: \./run\.sh ?(.*) -->$'
+marker='^<!-- sample( stderr)?( head=([0-9]+) tail=([0-9]+))?: \./run\.sh ?(.*) -->$'
 in_block=false
 while IFS= read -r line || [[ -n $line ]]; do
   if $in_block; then
@@ -34,7 +36,7 @@ while IFS= read -r line || [[ -n $line ]]; do
   fi
   echo "$line"
   if [[ $line =~ $marker ]]; then
-    head=${BASH_REMATCH[2]} tail=${BASH_REMATCH[3]} args=${BASH_REMATCH[4]}
+    stderr=${BASH_REMATCH[1]} head=${BASH_REMATCH[3]} tail=${BASH_REMATCH[4]} args=${BASH_REMATCH[5]}
     IFS= read -r fence
     if [[ $fence != '```' ]]; then
       echo "readme-samples: error: README.md: no fenced block after: $line" >&2
@@ -43,7 +45,11 @@ while IFS= read -r line || [[ -n $line ]]; do
     echo '```'
     echo "\$ ./run.sh${args:+ $args}"
     # shellcheck disable=SC2086 # the arguments are words, as on a command line
-    out=$("$sim" $args) || { echo "readme-samples: error: ./run.sh $args failed" >&2; exit 1; }
+    if [[ -n $stderr ]]; then
+      out=$("$sim" $args 2>&1 >/dev/null) || true
+    else
+      out=$("$sim" $args) || { echo "readme-samples: error: ./run.sh $args failed" >&2; exit 1; }
+    fi
     count=$(printf '%s\n' "$out" | wc -l)
     if [[ -n $head ]] && ((count > head + tail)); then
       printf '%s\n' "$out" | sed -n "1,${head}p"

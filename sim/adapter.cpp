@@ -35,12 +35,13 @@ uint32_t Adapter::attach(uint64_t context, uint64_t param, HookTable &table, uin
     return 0;
 }
 
-uint32_t Adapter::init(const InitBuffer &buffer, Entry via)
+uint32_t Adapter::init(InitBuffer &buffer, Entry via)
 {
     CallRecord c{Callee::Init};
     c.via = via;
     c.bufferZero = std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; });
     c.result = onInit ? onInit(buffer) : (profile.initSucceeds ? 1u : 0u);
+    buffer.fill(kInitBufferFill);
     log_.add(c);
     after(Callee::Init);
     return static_cast<uint32_t>(c.result);

@@ -26,7 +26,8 @@ public:
     virtual void clear(Hook hook) = 0;  // make the slot empty
 };
 
-using InitBuffer = std::array<uint8_t, ZERVAL_INIT_BUFFER_BYTES>;
+// What the simulated services driver leaves in every byte of pfnInit's buffer.
+constexpr uint8_t kInitBufferFill = 0x4B;
 
 class Adapter {
 public:
@@ -52,8 +53,10 @@ public:
     // The entries and hooks, called by the backends.
     uint32_t attachRmx(uint64_t context, uint64_t param);
     uint32_t attach(uint64_t context, uint64_t param, HookTable &table, uint64_t attachParam);
-    // `via`: which of the hook's functions the module called.
-    uint32_t init(const InitBuffer &buffer, Entry via = Entry::Original);
+    // `via`: which of the hook's functions the module called.  The buffer is
+    // the services driver's to write, and this one writes all of it
+    // (kInitBufferFill): the backend hands every byte back to the module.
+    uint32_t init(InitBuffer &buffer, Entry via = Entry::Original);
     // raw: the 16 bytes as the module laid them out, where the backend has them.
     uint32_t queryMode(Query &query, uint32_t zero, const RawQuery *raw = nullptr, Entry via = Entry::Original);
     uint32_t setMode(const Query &query, uint32_t zero, uint32_t option, Entry via = Entry::Original);

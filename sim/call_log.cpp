@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "zerval_hooks.h"
 
 namespace sim {
 
@@ -53,7 +52,7 @@ std::vector<Callee> CallLog::driverSequence() const
     return out;
 }
 
-static std::string FormatQuery(const Query &q)
+std::string DescribeQuery(const Query &q)
 {
     char buf[96];
     std::snprintf(buf, sizeof buf, "{%ux%ux%u @%u attr=0x%08x flags=0x%08x}", q.width, q.height,
@@ -84,15 +83,15 @@ static std::string DescribeCall(const CallRecord &c)
                       a(1), c.table.size, a(3), r);
         return buf;
     case Callee::Init:
-        std::snprintf(buf, sizeof buf, "%s(buffer[%u]%s) = 0x%llx", name, ZERVAL_INIT_BUFFER_BYTES,
+        std::snprintf(buf, sizeof buf, "%s(buffer[%zu]%s) = 0x%llx", name, InitBuffer().size(),
                       c.bufferZero ? " zeroed" : "", r);
         return buf;
     case Callee::QueryMode:
         std::snprintf(buf, sizeof buf, ", %llu) = 0x%llx", a(1), r);
-        return name + ("(" + FormatQuery(c.in)) + buf + " -> " + FormatQuery(c.out);
+        return name + ("(" + DescribeQuery(c.in)) + buf + " -> " + DescribeQuery(c.out);
     case Callee::SetMode:
         std::snprintf(buf, sizeof buf, ", %llu, 0x%llx) = 0x%llx", a(1), a(2), r);
-        return name + ("(" + FormatQuery(c.in)) + buf;
+        return name + ("(" + DescribeQuery(c.in)) + buf;
     case Callee::PassThrough:
     case Callee::TvControl:
         std::snprintf(buf, sizeof buf, "%s(0x%llx, 0x%llx, 0x%llx) = 0x%llx", name, a(0), a(1), a(2), r);

@@ -111,6 +111,8 @@ private:
 
 const char *CalleeName(Callee callee);
 std::string Describe(const CallRecord &record);
+// "{1024x768x16 @75 attr=0x00000000 flags=0x00000002}"
+std::string DescribeQuery(const Query &query);
 
 } // namespace sim
 

@@ -50,6 +50,10 @@ constexpr const char *kHookNames[kHookCount] = {
 
 constexpr const char *HookName(Hook hook) { return kHookNames[static_cast<int>(hook)]; }
 
+// The hooks the module calls without testing them: a services driver fills
+// them in Attach, and an attach that finds one empty fails.
+constexpr Hook kRequiredHooks[] = {Hook::Init, Hook::QueryMode, Hook::SetMode};
+
 } // namespace sim
 
 #endif

@@ -26,6 +26,11 @@ struct Query {
 // depth first.
 using RawQuery = std::array<uint8_t, 16>;
 
+// The buffer handed to pfnInit: 76 bytes, all of them the services driver's
+// to write (the module discards them).  Typed here from the documented
+// layout, not taken from the module's header.
+using InitBuffer = std::array<uint8_t, 76>;
+
 inline Query FromRaw(const RawQuery &raw)
 {
     Query q;

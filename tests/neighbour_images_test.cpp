@@ -136,7 +136,8 @@ TEST(NeighbourImages, AMissingExportFailsTheLoad)
 {
     std::vector<emu::Neighbour> images = Siblings();
     Patch(images[0].image, "_Attach@16", "_Attack@16");
-    EXPECT_NE(LoadError(images).find("zerval.sys imports kelv.sys!_Attach@16, which kelv.sys does not export"),
+    EXPECT_NE(LoadError(images).find("zerval.sys imports kelv.sys!_Attach@16, which kelv.sys does not export (it "
+                                     "exports _Attack@16)"),
               std::string::npos);
     images = Siblings();
     Patch(images[1].image, "_S_RMX_Control@12", "_S_RMX_Kontrol@12");
@@ -159,29 +160,68 @@ std::vector<emu::Neighbour> SiblingsWithAttach(const std::vector<uint8_t> &code)
     return images;
 }
 
-std::string AttachFault(std::vector<emu::Neighbour> images)
+// The fault of an attach, and whose code it blames ("kelv.sys"; empty for the module's own).
+struct AttachOutcome {
+    std::string fault;
+    std::string culprit;
+};
+
+AttachOutcome AttachFault(std::vector<emu::Neighbour> images)
 {
     auto m = MakeImageModule(DefaultImage(), std::move(images));
     uint8_t result = 0;
     try {
         Attach(*m, kAcceptAll, result);
     } catch (const emu::Fault &f) {
-        return f.what();
+        return {f.what(), f.culprit};
     }
-    return "";
+    return {};
 }
 
 TEST(NeighbourImages, ACallBetweenImagesIsHeldToStdcall)
 {
-    // Attach pops 12 bytes instead of 16: ret 12.
-    EXPECT_NE(AttachFault(SiblingsWithAttach({0xC2, 0x0C, 0x00})).find("kelv.sys!_Attach@16: stack unbalanced"),
-              std::string::npos);
+    // Attach pops 12 bytes instead of 16: ret 12.  Its image and the return are named.
+    AttachOutcome o = AttachFault(SiblingsWithAttach({0xC2, 0x0C, 0x00}));
+    EXPECT_NE(o.fault.find("kelv.sys!_Attach@16: stack unbalanced: the callee popped 12 bytes of arguments, stdcall "
+                           "wants 16; it returned at kelv.sys .text+"),
+              std::string::npos)
+        << o.fault;
+    EXPECT_EQ(o.culprit, "kelv.sys");
     // Attach returns with EBX changed: mov ebx, 1; ret 16.
-    EXPECT_NE(AttachFault(SiblingsWithAttach({0xBB, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x10, 0x00}))
-                  .find("kelv.sys!_Attach@16: EBX not preserved"),
-              std::string::npos);
+    o = AttachFault(SiblingsWithAttach({0xBB, 0x01, 0x00, 0x00, 0x00, 0xC2, 0x10, 0x00}));
+    EXPECT_NE(o.fault.find("kelv.sys!_Attach@16: EBX not preserved (0x1 on return, "), std::string::npos) << o.fault;
+    EXPECT_EQ(o.culprit, "kelv.sys");
+    // Attach writes its caller's frame: mov [esp+20], eax; ret 16.
+    o = AttachFault(SiblingsWithAttach({0x89, 0x44, 0x24, 0x14, 0xC2, 0x10, 0x00}));
+    EXPECT_NE(o.fault.find("kelv.sys wrote 4 bytes outside what zerval.sys handed to kelv.sys!_Attach@16: at "),
+              std::string::npos)
+        << o.fault;
+    EXPECT_NE(o.fault.find("in its caller's stack frame, 0 bytes above its arguments; the write at kelv.sys .text+"),
+              std::string::npos)
+        << o.fault;
+    EXPECT_EQ(o.culprit, "kelv.sys");
+    // Attach jumps nowhere: jmp 0xdeadbeef (push; ret).  The jump is its own.
+    o = AttachFault(SiblingsWithAttach({0x68, 0xEF, 0xBE, 0xAD, 0xDE, 0xC3}));
+    EXPECT_NE(o.fault.find("jump to unmapped memory at 0xdeadbeef"), std::string::npos) << o.fault;
+    EXPECT_NE(o.fault.find(", from kelv.sys .text+"), std::string::npos) << o.fault;
+    EXPECT_NE(o.fault.find(", in _Attach@16"), std::string::npos) << o.fault;
+    EXPECT_EQ(o.culprit, "kelv.sys");
     // Unchanged, the same attach passes.
-    EXPECT_EQ(AttachFault(Siblings()), "");
+    o = AttachFault(Siblings());
+    EXPECT_EQ(o.fault, "");
+}
+
+// The module's own faults stay the module's, with the real siblings loaded.
+TEST(NeighbourImages, AFaultOfTheModuleIsNotBlamedOnANeighbour)
+{
+    auto m = WithSiblings();
+    try {
+        MachineOf(*m)->call("_vValidateMode@8", {0x10, 0});  // a record in the NULL page: the module reads it
+        FAIL() << "no fault";
+    } catch (const emu::Fault &f) {
+        EXPECT_EQ(f.culprit, "") << f.what();
+        EXPECT_NE(std::string(f.what()).find(", at zerval.sys .text+"), std::string::npos) << f.what();
+    }
 }
 
 } // namespace

@@ -35,23 +35,48 @@
 /* What pfnGetFreeFramebufferSize answers: 4 MiB. */
 #define KELV_FREE_FRAMEBUFFER_BYTES 0x00400000u
 
+/* The bytes zerval.sys hands over, as the documented layout gives them: the
+   buffer of pfnInit and the record of pfnQueryMode.  Each hook may write all
+   of them, and this one does. */
+#define KELV_INIT_BUFFER_BYTES 76u
+#define KELV_QUERY_BYTES 16u
+ZERVAL_STATIC_ASSERT(sizeof(ModeQuery) == KELV_QUERY_BYTES, kelv_answer_holds_the_record);
+/* What pfnInit leaves in its buffer (zerval.sys discards it). */
+#define KELV_INIT_REPORT 0x4Bu
+
 static ULONG g_behaviour;
 static ULONG g_initialValueCalls;
 
+/* Copies n bytes one at a time (no C runtime in a driver); the destination
+   is volatile so that every byte is stored. */
+static void KelvCopy(volatile UCHAR *To, const UCHAR *From, ULONG n)
+{
+    ULONG i;
+    for (i = 0; i < n; ++i)
+        To[i] = From[i];
+}
+
 static BOOLEAN ZERVAL_CALL KelvInit(PVOID Buffer76)
 {
-    (void)Buffer76; /* nothing to report to zerval.sys, which discards it anyway */
+    volatile UCHAR *report = (volatile UCHAR *)Buffer76;
+    ULONG i;
+    for (i = 0; i < KELV_INIT_BUFFER_BYTES; ++i)
+        report[i] = (UCHAR)KELV_INIT_REPORT;
     return g_behaviour != KELV_FAIL_INIT;
 }
 
 static BOOLEAN ZERVAL_CALL KelvQueryMode(ModeQuery *Query, ULONG Zero)
 {
+    ModeQuery answer;
     (void)Zero;
     if (g_behaviour == KELV_REFUSE_ALL)
         return FALSE;
-    if (g_behaviour == KELV_REWRITE_REFRESH || (Query->Flags & ZERVAL_QUERY_DEFAULT_REFRESH))
-        Query->Refresh = KELV_FIXED_REFRESH;
-    Query->Attributes = KELV_MODE_ATTRIBUTES;
+    KelvCopy((volatile UCHAR *)&answer, (const UCHAR *)Query, KELV_QUERY_BYTES);
+    if (g_behaviour == KELV_REWRITE_REFRESH || (answer.Flags & ZERVAL_QUERY_DEFAULT_REFRESH))
+        answer.Refresh = KELV_FIXED_REFRESH;
+    answer.Attributes = KELV_MODE_ATTRIBUTES;
+    /* The whole record handed back, its unchanged fields included. */
+    KelvCopy((volatile UCHAR *)Query, (const UCHAR *)&answer, KELV_QUERY_BYTES);
     return TRUE;
 }
 

@@ -64,16 +64,18 @@ using sim::Entry;
 template <Entry via>
 BOOLEAN HookInit(PVOID buffer)
 {
-    RequireInCallerFrames(sim::HookName(sim::Hook::Init), buffer, sizeof(sim::InitBuffer));
     sim::InitBuffer copy;
+    RequireInCallerFrames(sim::HookName(sim::Hook::Init), buffer, copy.size());
     std::memcpy(copy.data(), buffer, copy.size());
-    return static_cast<BOOLEAN>(Model().init(copy, via));
+    const auto r = static_cast<BOOLEAN>(Model().init(copy, via));
+    std::memcpy(buffer, copy.data(), copy.size());
+    return r;
 }
 
 template <Entry via>
 BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 {
-    RequireInCallerFrames(sim::HookName(sim::Hook::QueryMode), query, sizeof *query);
+    RequireInCallerFrames(sim::HookName(sim::Hook::QueryMode), query, sim::RawQuery().size());
     const sim::RawQuery raw = RawOf(*query);
     sim::Query v = sim::FromRaw(raw);
     const uint32_t r = Model().queryMode(v, zero, &raw, via);
@@ -85,7 +87,7 @@ BOOLEAN HookQueryMode(ModeQuery *query, ULONG zero)
 template <Entry via>
 BOOLEAN HookSetMode(ModeQuery *query, ULONG zero, ULONG option)
 {
-    RequireInCallerFrames(sim::HookName(sim::Hook::SetMode), query, sizeof *query);
+    RequireInCallerFrames(sim::HookName(sim::Hook::SetMode), query, sim::RawQuery().size());
     return static_cast<BOOLEAN>(Model().setMode(sim::FromRaw(RawOf(*query)), zero, option, via));
 }
 

@@ -21,6 +21,8 @@
 #include "monitor.h"
 #include "options.h"
 #include "profile.h"
+#include "roles.h"
+#include "trace.h"
 
 namespace {
 
@@ -132,12 +134,16 @@ pe::Image LoadImage(const std::string &path)
     }
 }
 
-// A neighbour image: read and parsed; what it does is its own business.
-emu::Neighbour LoadNeighbour(const std::string &module, const std::string &path)
+// A neighbour image: read, parsed, and held to the role it was given (what
+// it does then is its own business).
+emu::Neighbour LoadNeighbour(Role role, const std::string &module, const std::string &path, const pe::Image &zerval)
 {
     const std::string bytes = ReadFile(path);
     try {
-        return emu::Neighbour{module, pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()))};
+        emu::Neighbour n{module, pe::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()))};
+        if (const std::string mismatch = RoleMismatch(role, n.image, zerval); !mismatch.empty())
+            throw ToolError(path + ": " + mismatch);
+        return n;
     } catch (const pe::BadImage &e) {
         throw ToolError(path + ": " + e.what());
     }
@@ -145,45 +151,74 @@ emu::Neighbour LoadNeighbour(const std::string &module, const std::string &path)
 
 std::string FileName(const std::string &path) { return std::filesystem::path(path).filename().string(); }
 
+// The path the options gave for each role, empty where none.
+const std::string &PathFor(const Options &o, Role role)
+{
+    return role == Role::Services ? o.services : role == Role::Tv ? o.tv : o.display;
+}
+
+// The module name a neighbour given for a role is bound by.
+std::string ModuleFor(const Options &o, Role role)
+{
+    const RoleInfo &r = InfoOf(role);
+    return r.module != nullptr ? r.module : FileName(PathFor(o, role));
+}
+
 // The real images the options name, under the module names they are bound by.
-std::vector<emu::Neighbour> Neighbours(const Options &o)
+std::vector<emu::Neighbour> Neighbours(const Options &o, const pe::Image &zerval)
 {
     std::vector<emu::Neighbour> out;
-    if (!o.services.empty())
-        out.push_back(LoadNeighbour("kelv.sys", o.services));
-    if (!o.tv.empty())
-        out.push_back(LoadNeighbour("rmx.sys", o.tv));
-    if (!o.display.empty())
-        out.push_back(LoadNeighbour(FileName(o.display), o.display));
+    for (const RoleInfo &r : kRoles)
+        if (!PathFor(o, r.role).empty())
+            out.push_back(LoadNeighbour(r.role, ModuleFor(o, r.role), PathFor(o, r.role), zerval));
     return out;
 }
 
-// The calls the module made, to stderr, for the entries asked for.
-class Tracer {
-public:
-    Tracer(ModuleUnderTest &m, const Options &o) : m_(m), on_(o.trace), entries_(o.traceEntries) {}
-    template <typename F> auto call(const std::string &entry, const std::string &args, F &&f)
-    {
-        const bool on = on_ && (entries_.empty() || std::find(entries_.begin(), entries_.end(), entry) != entries_.end());
-        if (on)
-            std::cerr << "> " << entry << args << "\n";
-        auto result = f();
-        if (on) {
-            const auto &calls = m_.log.calls();
-            for (size_t i = seen_; i < calls.size(); ++i)
-                std::cerr << "    " << sim::Describe(calls[i]) << "\n";
-            std::cerr << "< " << entry << " = " << pe::Hex(static_cast<uint32_t>(result)) << "\n";
-        }
-        seen_ = m_.log.calls().size();
-        return result;
-    }
+// A fault of a neighbour image, as one line that names its file and role.
+ToolError NeighbourFault(const Options &o, const emu::Fault &f)
+{
+    for (const RoleInfo &r : kRoles)
+        if (!PathFor(o, r.role).empty() && emu::SameModule(ModuleFor(o, r.role), f.culprit))
+            return ToolError(PathFor(o, r.role) + ", the " + r.what + ", broke the rules, not zerval.sys: " + f.what());
+    return ToolError(f.culprit + " broke the rules, not zerval.sys: " + f.what());
+}
 
-private:
-    ModuleUnderTest &m_;
-    bool on_;
-    std::vector<std::string> entries_;
-    size_t seen_ = 0;
-};
+// The machine's crossings from `from` on (none for the host build).
+size_t CrossingCount(ModuleUnderTest &m)
+{
+    const emu::Machine *machine = MachineOf(m);
+    return machine != nullptr ? machine->crossings().size() : 0;
+}
+
+std::vector<emu::Crossing> CrossingsSince(ModuleUnderTest &m, size_t from)
+{
+    const emu::Machine *machine = MachineOf(m);
+    if (machine == nullptr)
+        return {};
+    return std::vector<emu::Crossing>(machine->crossings().begin() + static_cast<std::ptrdiff_t>(from),
+                                      machine->crossings().end());
+}
+
+// Why a real services driver's attach failed, from the calls into it: the
+// required hooks it left empty in Attach, or pfnInit's FALSE.
+std::string ServicesRefusal(const std::vector<emu::Crossing> &calls, const std::string &file)
+{
+    for (auto c = calls.rbegin(); c != calls.rend(); ++c) {
+        if (c->callee != InfoOf(Role::Services).module || !c->returned)
+            continue;
+        if (c->entry == sim::HookName(sim::Hook::Init) && static_cast<uint8_t>(c->result) == 0)
+            return file + "'s pfnInit answered FALSE";
+        if (c->entry == emu::Machine::kServicesAttach && c->tableAfter) {
+            std::string empty;
+            for (const sim::Hook h : sim::kRequiredHooks)
+                if (!c->tableAfter->has(h))
+                    empty += (empty.empty() ? "" : ", ") + std::string(sim::HookName(h));
+            if (!empty.empty())
+                return file + " left " + empty + " empty after Attach";
+        }
+    }
+    return file + " left pfnInit, pfnQueryMode or pfnSetMode empty, or pfnInit answered FALSE";
+}
 
 void EditCatalogue(ModuleUnderTest &m, const CatalogueEdits &e)
 {
@@ -229,10 +264,17 @@ std::string Figures(ModuleUnderTest &m)
 AttachOutcome StartDisplayDriver(ModuleUnderTest &m, Tracer &t, const Options &o)
 {
     const std::string name = FileName(o.display);
+    const size_t from = CrossingCount(m);
     const uint32_t status = t.call("DriverEntry", " of " + name + " (NULL, NULL)",
                                    [&] { return MachineOf(m)->call(name, "DriverEntry", {0, 0}); });
     if (status != 0)
         throw ToolError(o.display + ": its DriverEntry returned " + Hex32(status));
+    const auto calls = CrossingsSince(m, from);
+    if (std::none_of(calls.begin(), calls.end(), [](const emu::Crossing &c) {
+            return c.callee == "zerval.sys" && c.entry == kAttachExport;
+        }))
+        throw ToolError(o.display + ": its DriverEntry returned 0 without calling lDllAttach, so zerval.sys was "
+                                    "never attached and there is no mode list to show");
     return AttachOutcome{true, name + " DriverEntry: 0" + Figures(m)};
 }
 
@@ -240,6 +282,7 @@ AttachOutcome Attach(ModuleUnderTest &m, Tracer &t, const Options &o, const sim:
                      uint32_t of)
 {
     const size_t from = m.log.calls().size();
+    const size_t crossingsFrom = CrossingCount(m);
     const size_t poolFrom = m.pool.allocations().size();
     uint8_t resultByte = 0xFF;
     const uint8_t r = t.call("lDllAttach", "(0, 0, 0, " + pe::Hex(o.attachParam) + ", &result)",
@@ -253,7 +296,7 @@ AttachOutcome Attach(ModuleUnderTest &m, Tracer &t, const Options &o, const sim:
     line += Figures(m);
     std::vector<std::string> notes;
     if (!out.returned && !o.services.empty()) {
-        notes.push_back(FileName(o.services) + " left pfnInit, pfnQueryMode or pfnSetMode empty, or pfnInit answered FALSE");
+        notes.push_back(ServicesRefusal(CrossingsSince(m, crossingsFrom), FileName(o.services)));
         notes.push_back("hook table wiped, result byte not written, the earlier list stays");
     } else if (!out.returned) {
         bool initCalled = false;
@@ -388,7 +431,7 @@ int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile
 {
     ModuleUnderTest *const m = &module;
     m->adapter.profile = profile;
-    Tracer t(*m, o);
+    Tracer t(*m, o.trace, o.traceEntries);
 
     t.call("DriverEntry", "(NULL, NULL)", [&] { return m->DriverEntry(); });
     EditCatalogue(*m, o.catalogue);
@@ -509,11 +552,18 @@ int Run(const Options &o)
     const pe::Image image = o.host ? pe::Image{} : LoadImage(o.image.empty() ? BuiltImage() : o.image);
     std::unique_ptr<ModuleUnderTest> m;
     try {
-        m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o));
+        m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o, image));
     } catch (const emu::Error &e) {
         throw ToolError(ImageShown(o) + ": " + e.what());
     }
-    const int status = Drive(*m, o, profile);
+    int status = 0;
+    try {
+        status = Drive(*m, o, profile);
+    } catch (const emu::Fault &f) {
+        if (f.culprit.empty())
+            throw;  // the module's own
+        throw NeighbourFault(o, f);
+    }
     // A record handed to a hook outside the module's frames (the host build
     // records it; the emulator stops the image at once).
     if (!m->log.breaches().empty())

@@ -1,0 +1,43 @@
+// The calls between loaded images (the module, real sibling drivers, a
+// display driver) and the calls they make to the simulation's own routines,
+// in the order they were made: what a trace shows next to the simulated
+// neighbours' call log.
+#ifndef ZERVAL_EMU_CROSSING_H
+#define ZERVAL_EMU_CROSSING_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "call_log.h"
+#include "query.h"
+
+namespace emu {
+
+struct Crossing {
+    // Where it falls in the simulation's call log: the log held logIndex
+    // calls when it was made.  A call to a simulated routine (callee empty)
+    // added the log's calls from logIndex up to logEnd.
+    size_t logIndex = 0;
+    size_t logEnd = 0;
+    int depth = 0;        // calls between images open around this one
+    std::string caller;   // module name of the calling image
+    std::string callee;   // module name of the called image; empty: a simulated routine
+    std::string entry;    // the export or hook called: "_Attach@16", "pfnQueryMode"
+    std::vector<uint32_t> args;
+    uint32_t record = 0;       // a record handed to a hook: its address, 0 for none
+    uint32_t recordBytes = 0;  // and its documented size
+    std::optional<sim::Query> queryIn, queryOut;    // a ModeQuery as handed over and as handed back
+    std::optional<sim::TableView> tableAfter;       // Attach: the hook table as it returned
+    bool returned = false;
+    uint32_t result = 0;  // EAX on return
+};
+
+// "zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0) = 0x1 -> {...}"
+std::string Describe(const Crossing &crossing);
+
+} // namespace emu
+
+#endif

@@ -1,0 +1,183 @@
+// zerval-sim with a neighbour team's own image that gets one thing wrong
+// (tests/neighbours/, built from the SDK): each mistake is one line that names
+// the image, the role and what it did, with exit status 1, or - where the
+// module refuses the attach, which is the module's answer - the attach line.
+// The same services driver without a mistake runs through.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "build_products.h"
+#include "run_tool.h"
+
+namespace {
+
+const std::string kSim = products::Existing(products::kSim);
+const std::string kImage = products::Existing(products::kImageGnu);
+const std::string kMistakes = ZERVAL_TEST_NEIGHBOURS_DIR;
+const std::string kExamples = ZERVAL_EXAMPLES_DIR;
+
+std::string Image(const std::string &name) { return kMistakes + "/" + name + ".sys"; }
+
+// A regular expression for a literal text.
+std::string Literal(const std::string &text) { return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"); }
+
+// The run ends with exactly one line on stderr, `line` (a regular
+// expression, after "zerval-sim: error: "), nothing on stdout, status 1.
+void ExpectError(const std::vector<std::string> &args, const std::string &line)
+{
+    std::string shown;
+    for (const std::string &a : args)
+        shown += " " + a;
+    SCOPED_TRACE("zerval-sim" + shown);
+    const ToolRun run = RunTool(kSim, args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(std::regex_match(run.err, std::regex("zerval-sim: error: " + line + "\n"))) << run.err;
+}
+
+const std::string kAt = R"( \.text\+0x[0-9a-f]+ \(RVA 0x[0-9a-f]+\))";  // where in the image
+
+TEST(NeighbourMistakes, AFaultInTheServicesDriverIsItsOwn)
+{
+    const std::string attach = "_lDllAttach@20: ";
+    ExpectError({"--services", Image("kelv_cdecl_attach")},
+                Literal(Image("kelv_cdecl_attach") + ", the services driver, broke the rules, not zerval.sys: " + attach +
+                        "kelv.sys!_Attach@16: stack unbalanced: the callee popped 0 bytes of arguments, stdcall wants "
+                        "16 (is it __cdecl?); it returned at kelv.sys") + kAt);
+    ExpectError({"--services", Image("kelv_query_clobbers_ebx")},
+                Literal(Image("kelv_query_clobbers_ebx") + ", the services driver, broke the rules, not zerval.sys: " +
+                        attach + "kelv.sys!pfnQueryMode: EBX not preserved (0xbadf00d on return, ") +
+                    "0x[0-9a-f]+" + Literal(" at the call); it returned at kelv.sys") + kAt);
+}
+
+TEST(NeighbourMistakes, AWriteOutsideWhatAHookWasHandedIsCaughtAtTheWrite)
+{
+    struct Case {
+        const char *image;
+        const char *hook;
+        const char *where;  // in the record's terms
+    };
+    const Case cases[] = {
+        {"kelv_query_past_16", "pfnQueryMode", "at offset +16 of the 16-byte ModeQuery (right after its end)"},
+        {"kelv_query_past_144", "pfnQueryMode", "at offset +144 of the 16-byte ModeQuery (128 bytes past its end)"},
+        {"kelv_query_before", "pfnQueryMode", "at offset -4 of the 16-byte ModeQuery (4 bytes before its start)"},
+        {"kelv_init_past_76", "pfnInit", "at offset +76 of the 76-byte buffer (right after its end)"},
+    };
+    for (const Case &c : cases)
+        ExpectError({"--services", Image(c.image)},
+                    Literal(Image(c.image) + ", the services driver, broke the rules, not zerval.sys: _lDllAttach@20: " +
+                            "kelv.sys wrote 4 bytes outside what zerval.sys handed to kelv.sys!" + c.hook + ": " +
+                            c.where + "; the write at kelv.sys") +
+                        kAt + Literal(std::string(", in ") + c.hook));
+
+    // The same driver without the mistake writes all it was handed and runs through.
+    const ToolRun run = RunTool(kSim, {"--services", Image("kelv_sound")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("913 modes published"), std::string::npos) << run.out;
+}
+
+TEST(NeighbourMistakes, AnEmptyRequiredHookIsNamedOnTheAttachLine)
+{
+    // The module refuses the attach: its answer, shown, with the hook named.
+    ToolRun run = RunTool(kSim, {"--services", Image("kelv_no_set_mode")});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nlDllAttach: FALSE, [^\n]*\\(kelv_no_set_mode\\.sys left pfnSetMode "
+                                                      "empty after Attach; hook table wiped[^\n]*\n")))
+        << run.out;
+    // The example's behaviour 4 fills nothing; behaviour 3 fails pfnInit.
+    run = RunTool(kSim, {"--services", kExamples + "/kelv.sys", "--attach-param", "4"});
+    EXPECT_NE(run.out.find("(kelv.sys left pfnInit, pfnQueryMode, pfnSetMode empty after Attach; "), std::string::npos)
+        << run.out;
+    run = RunTool(kSim, {"--services", kExamples + "/kelv.sys", "--attach-param", "3"});
+    EXPECT_NE(run.out.find("(kelv.sys's pfnInit answered FALSE; "), std::string::npos) << run.out;
+}
+
+TEST(NeighbourMistakes, AnImageInTheWrongRoleSaysWhatItExportsAndWhereItFits)
+{
+    ExpectError({"--services", Image("kelv_misspelt_export")},
+                Literal(Image("kelv_misspelt_export") + ": not a services driver for zerval.sys: it does not export "
+                        "_Attach@16, which zerval.sys imports from kelv.sys (it exports _Atach@16)"));
+    ExpectError({"--services", kImage},
+                Literal(kImage + ": not a services driver for zerval.sys: it does not export _Attach@16, which "
+                                 "zerval.sys imports from kelv.sys (it exports ") +
+                    "[^)]*_lDllAttach@20[^)]*" + Literal("); it is zerval.sys itself, which --image names"));
+    ExpectError({"--services", kExamples + "/rmx.sys"},
+                Literal(kExamples + "/rmx.sys: not a services driver for zerval.sys: it does not export _Attach@16, "
+                                    "which zerval.sys imports from kelv.sys (it exports _AttachRMX@8, "
+                                    "_S_RMX_Control@12); it fits --tv, as a TV driver"));
+    ExpectError({"--tv", Image("rmx_misspelt_export")},
+                Literal(Image("rmx_misspelt_export") + ": not a TV driver for zerval.sys: it does not export "
+                        "_S_RMX_Control@12, which zerval.sys imports from rmx.sys (it exports _AttachRMX@8, "
+                        "_S_RMX_Ctrl@12)"));
+    ExpectError({"--tv", kExamples + "/kelv.sys"},
+                Literal(kExamples + "/kelv.sys: not a TV driver for zerval.sys: it does not export ") +
+                    "(_S_RMX_Control@12, _AttachRMX@8|_AttachRMX@8, _S_RMX_Control@12)" +
+                    Literal(", which zerval.sys imports from rmx.sys (it exports _Attach@16); it fits --services, as a "
+                            "services driver"));
+    ExpectError({"--display", kExamples + "/kelv.sys"},
+                Literal(kExamples + "/kelv.sys: not a display driver for zerval.sys: it imports nothing from "
+                                    "zerval.sys, so it cannot attach it; it fits --services, as a services driver"));
+}
+
+TEST(NeighbourMistakes, ADisplayDriverThatNeverAttachesIsAnError)
+{
+    ExpectError({"--display", Image("display_never_attaches")},
+                Literal(Image("display_never_attaches") + ": its DriverEntry returned 0 without calling lDllAttach, "
+                        "so zerval.sys was never attached and there is no mode list to show"));
+}
+
+// --trace shows the calls into real images as it shows the simulated ones:
+// caller, callee, arguments, the record before and after, the answer.
+TEST(NeighbourMistakes, TheTraceShowsEveryCallBetweenImages)
+{
+    const std::string kelv = kExamples + "/kelv.sys", rmx = kExamples + "/rmx.sys";
+    ToolRun run = RunTool(kSim, {"--services", kelv, "--tv", rmx, "--trace", "set", "1024x768x16@75"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const std::string &line :
+         {Literal("    zerval.sys -> rmx.sys!_AttachRMX@8(0x0, 0x0) = 0x1\n"),
+          Literal("    zerval.sys -> kelv.sys!_Attach@16(0x0, 0x0, ") + "0x[0-9a-f]+" +
+              Literal(", 0x0) = 0x1 -> table{Size=36, pfnInit, pfnQueryMode, pfnSetMode, pfnPassThrough, pfnFunction, "
+                      "pfnGetFreeFramebufferSize, pfnSetInitialValue, pfnTvControl}\n"),
+          Literal("    zerval.sys -> kelv.sys!pfnInit(buffer[76] at ") + "0x[0-9a-f]+" + Literal(") = 0x1\n"),
+          Literal("    zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @44 attr=0x") + "[0-9a-f]{8}" +
+              Literal(" flags=0x00000002}, 0x0) = 0x1 -> {640x480x8 @44 attr=0x00050001 flags=0x00000002}\n"),
+          Literal("    zerval.sys -> ExAllocatePoolWithTag(type 1, "),
+          Literal("> SetMode(&record, 0x0)\n    zerval.sys -> kelv.sys!pfnQueryMode({1024x768x16 @75 attr=0x") +
+              "[0-9a-f]{8}" +
+              Literal(" flags=0x00000005}, 0x0) = 0x1 -> {1024x768x16 @75 attr=0x00050001 flags=0x00000005}\n"
+                      "    zerval.sys -> kelv.sys!pfnSetMode({1024x768x16 @75 attr=0x00050001 flags=0x00000005}, 0x0, "
+                      "0x0) = 0x1 -> {1024x768x16 @75 attr=0x00050001 flags=0x00000005}\n< SetMode = 0x0\n")})
+        EXPECT_TRUE(std::regex_search(run.err, std::regex(line))) << line;
+
+    run = RunTool(kSim, {"--services", kelv, "--tv", rmx, "--trace-entry", "MeltoBiosDll", "passthrough", "0", "2", "3"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "> MeltoBiosDll(0x00000000, 0x00000002, 0x00000003)\n"
+                       "    zerval.sys -> kelv.sys!pfnPassThrough(0x0, 0x2, 0x3) = 0xffffffff\n"
+                       "    zerval.sys -> rmx.sys!_S_RMX_Control@12(0x0, 0x2, 0x3) = 0x45\n"
+                       "< MeltoBiosDll = 0x45\n");
+
+    // A display driver's calls into the module, and the module's calls nested in them.
+    run = RunTool(kSim, {"--services", kelv, "--tv", rmx, "--display",
+                         products::Existing(products::kExampleDisplay), "--trace"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_search(
+        run.err, std::regex(Literal("> DriverEntry of example_display.sys (NULL, NULL)\n    example_display.sys -> "
+                                    "zerval.sys!_lDllAttach@20(0x0, 0x0, 0x0, 0x0, ") +
+                            "0x[0-9a-f]+" + Literal(") = 0x1\n      zerval.sys -> VideoPortZeroMemory("))))
+        << run.err.substr(0, 2000);
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("\n    example_display\\.sys -> zerval\\.sys!_SetMode@8\\(0x[0-9a-f]+, "
+                                                      "0x0\\) = 0x0\n      zerval\\.sys -> kelv\\.sys!pfnQueryMode\\(")));
+
+    // A call that faults shows what happened up to the fault.
+    run = RunTool(kSim, {"--services", Image("kelv_query_past_16"), "--trace"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(Literal("    zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @44 attr=0x") +
+                                                      "[0-9a-f]{8}" + Literal(" flags=0x00000002}, 0x0) did not return\n"
+                                                                              "< lDllAttach stopped\nzerval-sim: error: "))))
+        << run.err;
+}
+
+} // namespace

@@ -1,0 +1,25 @@
+/*
+ * A TV driver, rmx.sys, that does nothing but answer: AttachRMX and
+ * S_RMX_Control (0x40 plus the sum of the three values).  The definition file
+ * it is linked with decides under which names they are exported.
+ */
+#include <ntdef.h>
+#include <miniport.h>
+
+#include "zerval_types.h"
+
+ULONG ZERVAL_CALL AttachRMX(ULONG_PTR Context, ULONG_PTR Param)
+{
+    (void)Context;
+    (void)Param;
+    return 1;
+}
+
+ULONG ZERVAL_CALL S_RMX_Control(ULONG A, ULONG B, ULONG C) { return 0x40u + A + B + C; }
+
+ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
+{
+    (void)DriverObject;
+    (void)RegistryPath;
+    return 0; /* STATUS_SUCCESS */
+}

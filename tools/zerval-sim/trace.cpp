@@ -1,0 +1,37 @@
+#include "trace.h"
+
+#include <iostream>
+
+#include "crossing.h"
+#include "image_backend.h"
+
+void Tracer::begin(const std::string &entry, const std::string &args) { std::cerr << "> " << entry << args << "\n"; }
+
+void Tracer::end(bool on, const std::string &entry, const std::string &outcome)
+{
+    const auto &calls = m_.log.calls();
+    const emu::Machine *machine = MachineOf(m_);
+    static const std::vector<emu::Crossing> none;
+    const std::vector<emu::Crossing> &crossings = machine != nullptr ? machine->crossings() : none;
+    size_t next = seen_;
+    // The log's calls up to `upTo`, each after `prefix`.
+    auto logged = [&](size_t upTo, const std::string &prefix) {
+        for (; next < upTo && next < calls.size(); ++next)
+            std::cerr << prefix << sim::Describe(calls[next]) << "\n";
+    };
+    for (size_t i = crossingsSeen_; on && i < crossings.size(); ++i) {
+        const emu::Crossing &c = crossings[i];
+        logged(c.logIndex, "    ");
+        const std::string indent = "    " + std::string(2 * static_cast<size_t>(c.depth), ' ');
+        if (c.callee.empty())
+            logged(c.logEnd, indent + c.caller + " -> ");  // a simulated routine an image called
+        else
+            std::cerr << indent << emu::Describe(c) << "\n";
+    }
+    if (on) {
+        logged(calls.size(), "    ");
+        std::cerr << "< " << entry << " " << outcome << "\n";
+    }
+    seen_ = calls.size();
+    crossingsSeen_ = crossings.size();
+}
