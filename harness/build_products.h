@@ -33,6 +33,7 @@ constexpr Product kExampleDisplayMsvcGnuLib = {"example display driver (MSVC dia
                                                "image-msvc/example_display_libzerval.sys"};
 constexpr Product kExampleServices = {"example services driver", "ZERVAL_EXAMPLE_SERVICES", "examples/kelv.sys"};
 constexpr Product kExampleTv = {"example TV driver", "ZERVAL_EXAMPLE_TV", "examples/rmx.sys"};
+constexpr Product kWineProbe = {"probe display driver", "ZERVAL_WINE_PROBE", "share/zerval/wine/zprobe.sys"};
 constexpr Product kSim = {"zerval-sim", "ZERVAL_SIM", "bin/zerval-sim"};
 constexpr Product kWine = {"zerval-wine", "ZERVAL_WINE", "bin/zerval-wine"};
 constexpr Product kBench = {"zerval-bench", "ZERVAL_BENCH", "bin/zerval-bench"};
