@@ -6,16 +6,20 @@
 #
 # The block becomes "$ ./run.sh list" followed by what zerval-sim prints for
 # those arguments (stdout), cut to its first 6 and last 2 lines around "..."
-# when head/tail are given.
+# when head/tail are given.  A marker may name build/bin/zerval-wine instead
+# of ./run.sh: then zerval-wine runs (its status may be 0 or 1, a difference
+# or a failed run being what such a sample shows), with --base-prefix
+# WINE_BASE added when WINE_BASE names a booted prefix.
 #
 #   scripts/readme-samples.sh            rewrite README.md in place
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
 #                                        README.md is not what the tool prints
-# SIM (default build/bin/zerval-sim) names the tool; it runs from the source
-# folder, as ./run.sh does.
+# SIM (default build/bin/zerval-sim) and WINE (default build/bin/zerval-wine)
+# name the tools; they run from the source folder, as ./run.sh does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${SIM:-build/bin/zerval-sim}
+wine=${WINE:-build/bin/zerval-wine}
 check=false
 [[ ${1:-} == --check ]] && check=true
 if [[ ! -x $sim ]]; then
@@ -25,7 +29,7 @@ fi
 
 generated=$(mktemp)
 trap 'rm -f "$generated"' EXIT
-marker='^<!-- sample( head=([0-9]+) tail=([0-9]+))?: \./run\.sh ?(.*) -->$'
+marker='^<!-- sample( head=([0-9]+) tail=([0-9]+))?: (\./run\.sh|build/bin/zerval-wine) ?(.*) -->$'
 in_block=false
 while IFS= read -r line || [[ -n $line ]]; do
   if $in_block; then
@@ -34,16 +38,23 @@ while IFS= read -r line || [[ -n $line ]]; do
   fi
   echo "$line"
   if [[ $line =~ $marker ]]; then
-    head=${BASH_REMATCH[2]} tail=${BASH_REMATCH[3]} args=${BASH_REMATCH[4]}
+    head=${BASH_REMATCH[2]} tail=${BASH_REMATCH[3]} command=${BASH_REMATCH[4]} args=${BASH_REMATCH[5]}
     IFS= read -r fence
     if [[ $fence != '```' ]]; then
       echo "readme-samples: error: README.md: no fenced block after: $line" >&2
       exit 1
     fi
     echo '```'
-    echo "\$ ./run.sh${args:+ $args}"
-    # shellcheck disable=SC2086 # the arguments are words, as on a command line
-    out=$("$sim" $args) || { echo "readme-samples: error: ./run.sh $args failed" >&2; exit 1; }
+    echo "\$ $command${args:+ $args}"
+    status=0
+    if [[ $command == ./run.sh ]]; then
+      # shellcheck disable=SC2086 # the arguments are words, as on a command line
+      out=$("$sim" $args) || status=$?
+    else
+      # shellcheck disable=SC2086
+      out=$("$wine" $args ${WINE_BASE:+--base-prefix "$WINE_BASE"}) || { status=$?; ((status == 1)) && status=0; }
+    fi
+    ((status == 0)) || { echo "readme-samples: error: $command $args failed" >&2; exit 1; }
     count=$(printf '%s\n' "$out" | wc -l)
     if [[ -n $head ]] && ((count > head + tail)); then
       printf '%s\n' "$out" | sed -n "1,${head}p"

@@ -7,6 +7,8 @@
 # that run the stack under Wine and compare its report with the emulator's.
 set(ZERVAL_WINE_DRIVERS_DIR ${CMAKE_BINARY_DIR}/wine-drivers)
 set(ZERVAL_WINE_SUPPORT_DIR ${CMAKE_BINARY_DIR}/share/zerval/wine)
+# The booted prefix the Wine tests (and the README's Wine samples) copy.
+set(ZERVAL_WINE_BASE ${CMAKE_BINARY_DIR}/wine/base)
 zerval_add_sdk_drivers(zerval_wine_drivers ${CMAKE_CURRENT_LIST_DIR}/drivers ${ZERVAL_WINE_DRIVERS_DIR})
 
 set(dir ${CMAKE_CURRENT_LIST_DIR})

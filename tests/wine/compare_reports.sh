@@ -35,6 +35,7 @@ items() {
   out+=("$rest")
 }
 
+wi=() ei=()
 nw=${#wine[@]} ne=${#emulator[@]}
 for ((i = 0; i < nw && i < ne; ++i)); do
   w=${wine[i]} e=${emulator[i]}

@@ -14,15 +14,17 @@ fail() { echo "$me: error: $*" >&2; exit 1; }  # Wine did not do it
 dir=$1 limit=${2:-120}
 [[ $limit =~ ^[1-9][0-9]*$ ]] || die "SECONDS: '$limit' is not a whole number of seconds"
 [[ ! -e $dir ]] || die "$dir: already there; name a folder that does not exist"
-command -v wine >/dev/null && command -v wineserver >/dev/null ||
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
   fail "Wine is not installed (wine and wine32:i386; scripts/deps-wine.sh in the source tree installs them)"
+fi
 
-# shellcheck source=wine_session.sh
+# shellcheck source=tests/wine/wine_session.sh
 source "$(dirname "$(readlink -f "$0")")/wine_session.sh"
 wine_session "$dir"
 
 done=false
 child=
+# shellcheck disable=SC2317 # run by the trap
 finish() {
   [[ -n $child ]] && kill -TERM "$child" 2>/dev/null
   wine_session_end

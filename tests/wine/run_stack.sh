@@ -22,7 +22,7 @@ me=$(basename "$0")
 here=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
 die() { echo "$me: error: $*" >&2; exit 2; }
 
-base= limit=60
+base='' limit=60
 while (($#)) && [[ $1 == --* ]]; do
   case $1 in
     --base) (($# >= 2)) || die "--base: needs a prefix"; base=$2; shift 2 ;;
@@ -45,16 +45,19 @@ for i in "${!images[@]}"; do
   [[ -f ${images[i]} ]] || die "${names[i]} ${images[i]}: no such file"
 done
 [[ -z $base || -f $base/system.reg ]] || die "--base $base: not a booted Wine prefix (no system.reg)"
-command -v wine >/dev/null && command -v wineserver >/dev/null ||
-  { echo "$me: error: Wine is not installed (wine and wine32:i386; scripts/deps-wine.sh in the source tree installs them)" >&2; exit 1; }
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+  echo "$me: error: Wine is not installed (wine and wine32:i386; scripts/deps-wine.sh in the source tree installs them)" >&2
+  exit 1
+fi
 
-# shellcheck source=wine_session.sh
+# shellcheck source=tests/wine/wine_session.sh
 source "$here/wine_session.sh"
 wine_session "$workdir/prefix-$layout"
 log=$WINEPREFIX.log
 report=$WINEPREFIX/drive_c/zerval-probe.txt
 
 child=
+# shellcheck disable=SC2317 # run by the trap
 finish() {
   [[ -n $child ]] && kill -TERM "$child" 2>/dev/null
   wine_session_end

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by make_prefix.sh and run_stack.sh: the environment every Wine
 # command of theirs runs in, and the end of a session.
 #
@@ -20,6 +21,7 @@ wine_session_end() {
   # /tmp/.wine-UID or (Debian) a wine-XXXXXX folder in TMPDIR.
   local id
   id=$(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null) || return 0
+  # shellcheck disable=SC2086 # device and inode, two words
   id=$(printf 'server-%x-%x' $id)
   rm -rf "/tmp/.wine-$(id -u)/$id" "${TMPDIR:-/tmp}"/wine-*/"$id"
 }

@@ -153,6 +153,32 @@ std::vector<std::string> WineArgs(const std::string &services, std::vector<std::
 const char kDriversFolder[] = R"(Wine, every image in C:\\windows\\system32\\drivers: )";
 const char kStopsInAttach[] = R"(the report stops in line [0-9]+ \('attach 1: lDllAttach\(0, 0, 0, 0, &result\) = '\))";
 
+// A bad argument: one line naming it, status 2, and no run.
+TEST(ZervalWine, BadArgumentsAreOneLineAndStatusTwo)
+{
+    Scratch s;
+    const std::string missing = s.dir() + "/missing.sys";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--frobnicate"}, "unknown argument '--frobnicate' \\(see --help\\)"},
+        {{"--services"}, "--services: needs a value"},
+        {{"--services", missing}, "--services " + missing + ": no such file"},
+        {{"--tv", missing}, "--tv " + missing + ": no such file"},
+        {{"--image", missing}, "--image " + missing + ": no such file"},
+        {{"--layout", "mine"}, "--layout: 'mine' is none of drivers, own, both"},
+        {{"--timeout", "0"}, "--timeout: '0' is not a whole number of seconds"},
+        {{"--keep-reports", missing}, "--keep-reports " + missing + ": no such folder"},
+        {{"--base-prefix", s.dir()}, "--base-prefix " + s.dir() + ": not a booted Wine prefix \\(no system.reg\\)"},
+    };
+    for (const auto &[args, message] : cases) {
+        SCOPED_TRACE(args.front());
+        const ToolRun r = RunTool(kWine, args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(std::regex_match(r.err, std::regex("zerval-wine: error: " + message + "\n"))) << r.err;
+    }
+    ExpectNothingLeft(s);
+}
+
 TEST(ZervalWine, AMissingExportIsReportedWithWinesLoaderLineAndLeavesNothing)
 {
     Scratch s;
