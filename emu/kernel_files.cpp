@@ -33,12 +33,15 @@ KernelFiles::Created KernelFiles::create(const std::string &path, uint32_t dispo
     if (found == files_.end()) {
         if (disposition == kOpen || disposition == kOverwrite)
             return {kNameNotFound};
+        if (files_.size() >= kMostFiles)
+            return {kInsufficientResources};
         files_.push_back(KernelFile{path, {}});
         found = files_.end() - 1;
         information = kCreated;
     } else if (disposition == kCreate) {
         return {kNameCollision};
     } else if (disposition == kSupersede || disposition == kOverwrite || disposition == kOverwriteIf) {
+        total_ -= found->bytes.size();
         found->bytes.clear();
         information = disposition == kSupersede ? kSuperseded : kOverwritten;
     }
@@ -58,8 +61,13 @@ uint32_t KernelFiles::write(uint32_t handle, const std::vector<uint8_t> &bytes, 
     const uint64_t at = offset == kEndOfFile ? file.size() : offset.value_or(o.position);
     if (at > kLargestFile || bytes.size() > kLargestFile - at)
         return kDiskFull;
-    if (file.size() < at + bytes.size())
-        file.resize(static_cast<size_t>(at + bytes.size()), 0);
+    const uint64_t end = at + bytes.size();
+    if (end > file.size() && total_ + (end - file.size()) > kLargestTotal)
+        return kDiskFull;
+    if (file.size() < end) {
+        total_ += end - file.size();
+        file.resize(static_cast<size_t>(end), 0);
+    }
     std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
     o.position = at + bytes.size();
     return kSuccess;

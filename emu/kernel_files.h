@@ -30,9 +30,13 @@ public:
     static constexpr uint32_t kNameCollision = 0xC0000035u;
     static constexpr uint32_t kDiskFull = 0xC000007Fu;
     static constexpr uint32_t kTooManyOpenFiles = 0xC000011Fu;
+    static constexpr uint32_t kInsufficientResources = 0xC000009Au;
 
-    // The most one file holds, and the most handles open at once.
+    // The most one file holds, all files together, the most files, and the
+    // most handles open at once.
     static constexpr uint32_t kLargestFile = 16u << 20;
+    static constexpr uint64_t kLargestTotal = 64u << 20;
+    static constexpr uint32_t kMostFiles = 256;
     static constexpr uint32_t kMostHandles = 64;
 
     struct Created {
@@ -58,6 +62,7 @@ private:
     };
     std::vector<KernelFile> files_;
     std::map<uint32_t, Open> open_;
+    uint64_t total_ = 0;  // the bytes of every file
     uint32_t nextHandle_ = 4;
 };
 

@@ -103,6 +103,27 @@ TEST(KernelFiles, RefusalsAreStatusesAndChangeNothing)
     for (uint32_t i = 0; i < emu::KernelFiles::kMostHandles; ++i)
         ASSERT_EQ(many.create(kPath, kOpenIf).status, kSuccess);
     EXPECT_EQ(many.create(kPath, kOpenIf).status, kTooManyOpenFiles);
+
+    // Every file together: the total is bounded, and overwriting gives room back.
+    emu::KernelFiles big;
+    const std::vector<uint8_t> full(emu::KernelFiles::kLargestFile);
+    const uint32_t fill = static_cast<uint32_t>(emu::KernelFiles::kLargestTotal / emu::KernelFiles::kLargestFile);
+    for (uint32_t i = 0; i < fill; ++i) {
+        const auto c = big.create(kPath + std::to_string(i), kCreate);
+        ASSERT_EQ(big.write(c.handle, full, std::nullopt), kSuccess);
+        ASSERT_EQ(big.close(c.handle), kSuccess);
+    }
+    const uint32_t last = big.create("\\last", kCreate).handle;
+    EXPECT_EQ(big.write(last, Bytes("x"), std::nullopt), kDiskFull);
+    EXPECT_EQ(big.create(kPath + std::string("0"), kOverwrite).status, kSuccess);
+    EXPECT_EQ(big.write(last, Bytes("x"), std::nullopt), kSuccess);
+
+    // And the number of files.
+    emu::KernelFiles named;
+    for (uint32_t i = 0; i < emu::KernelFiles::kMostFiles; ++i)
+        ASSERT_EQ(named.close(named.create(kPath + std::to_string(i), kCreate).handle), kSuccess);
+    EXPECT_EQ(named.create("\\one more", kCreate).status, 0xC000009Au);  // STATUS_INSUFFICIENT_RESOURCES
+    EXPECT_EQ(named.create(kPath + std::string("0"), kOpen).status, kSuccess);
 }
 
 } // namespace
