@@ -39,6 +39,9 @@ constexpr const char *kTvControlExport = "_S_RMX_Control@12";
 const Machine::Provided Machine::kProvided[] = {
     {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12, &Machine::serveAllocatePool},
     {"ntoskrnl.exe", "ExFreePool", 4, &Machine::serveFreePool},
+    {"ntoskrnl.exe", "ZwCreateFile", 44, &Machine::serveCreateFile},
+    {"ntoskrnl.exe", "ZwWriteFile", 36, &Machine::serveWriteFile},
+    {"ntoskrnl.exe", "ZwClose", 4, &Machine::serveClose},
     {"videoprt.sys", "VideoPortZeroMemory", 8, &Machine::serveZeroMemory},
     {"kelv.sys", Machine::kServicesAttach, 16, &Machine::serveAttach},
     {"rmx.sys", "_AttachRMX@8", 8, &Machine::serveAttachRmx},

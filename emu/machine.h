@@ -15,6 +15,7 @@
 #include "call_log.h"
 #include "crossing.h"
 #include "error.h"
+#include "kernel_files.h"
 #include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
@@ -90,6 +91,10 @@ public:
     // The services driver's entry, as the module imports it from kelv.sys.
     static constexpr const char *kServicesAttach = "_Attach@16";
 
+    // What the images wrote through the simulated kernel's file routines
+    // (machine_files.cpp); kept across reset().
+    const KernelFiles &files() const { return files_; }
+
 private:
     // The stub page: stub n is a `ret N` at slot n, bound once, at load, to
     // the member that serves it; a call lands there and is dispatched by
@@ -136,6 +141,10 @@ private:
     uint32_t serveFunction(const Stub &);
     uint32_t serveGetFreeFramebufferSize(const Stub &);
     uint32_t serveSetInitialValue(const Stub &);
+    // The kernel's file routines (machine_files.cpp).
+    uint32_t serveCreateFile(const Stub &);
+    uint32_t serveWriteFile(const Stub &);
+    uint32_t serveClose(const Stub &);
 
     // The engine's callbacks (machine.cpp) and what they call.
     struct Callbacks;
@@ -241,6 +250,7 @@ private:
     std::vector<Crossing> crossingLog_;
     size_t current_ = SIZE_MAX;      // the loaded image last executing; SIZE_MAX: none yet
     uint32_t servicesTable_ = 0;     // the hook table a real services driver was handed
+    KernelFiles files_;
 };
 
 } // namespace emu

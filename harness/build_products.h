@@ -39,7 +39,10 @@ constexpr Product kExampleDisplayMsvcGnuLib = {"example display driver (MSVC dia
 constexpr Product kExampleServices = {"example services driver", "ZERVAL_EXAMPLE_SERVICES", "examples/kelv.sys",
                                       "sys/examples/kelv.sys"};
 constexpr Product kExampleTv = {"example TV driver", "ZERVAL_EXAMPLE_TV", "examples/rmx.sys", "sys/examples/rmx.sys"};
+constexpr Product kWineProbe = {"probe display driver", "ZERVAL_WINE_PROBE", "share/zerval/wine/zprobe.sys",
+                                "share/zerval/wine/zprobe.sys"};
 constexpr Product kSim = {"zerval-sim", "ZERVAL_SIM", "bin/zerval-sim", "bin/zerval-sim"};
+constexpr Product kWine = {"zerval-wine", "ZERVAL_WINE", "bin/zerval-wine", "bin/zerval-wine"};
 constexpr Product kBench = {"zerval-bench", "ZERVAL_BENCH", "bin/zerval-bench", nullptr};
 constexpr Product kBaseline = {"benchmark baseline", "ZERVAL_BASELINE", "bench/baseline.txt", nullptr};
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs Wine (the 32-bit build, whose kernel-side host loads i386 drivers),
-# only when it is missing. Used by the Wine integration test.
+# only when it is missing. ./test.sh runs it before the tests, the Wine route
+# among them (tests/wine/).
 set -euo pipefail
 
 packages=(wine wine32:i386)

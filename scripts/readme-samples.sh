@@ -9,15 +9,20 @@
 # when head/tail are given.  With "stderr" before head/tail
 # (<!-- sample stderr: ./run.sh ... -->) the block is what it prints on
 # stderr instead (a trace, an error line), whatever its exit status.
+# A marker may name build/bin/zerval-wine instead
+# of ./run.sh: then zerval-wine runs (its status may be 0 or 1, a difference
+# or a failed run being what such a sample shows), with --base-prefix
+# WINE_BASE added when WINE_BASE names a booted prefix.
 #
 #   scripts/readme-samples.sh            rewrite README.md in place
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
 #                                        README.md is not what the tool prints
-# SIM (default build/bin/zerval-sim) names the tool; it runs from the source
-# folder, as ./run.sh does.
+# SIM (default build/bin/zerval-sim) and WINE (default build/bin/zerval-wine)
+# name the tools; they run from the source folder, as ./run.sh does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=${SIM:-build/bin/zerval-sim}
+wine=${WINE:-build/bin/zerval-wine}
 check=false
 [[ ${1:-} == --check ]] && check=true
 if [[ ! -x $sim ]]; then
@@ -27,7 +32,7 @@ fi
 
 generated=$(mktemp)
 trap 'rm -f "$generated"' EXIT
-marker='^<!-- sample( stderr)?( head=([0-9]+) tail=([0-9]+))?: \./run\.sh ?(.*) -->$'
+marker='^<!-- sample( stderr)?( head=([0-9]+) tail=([0-9]+))?: (\./run\.sh|build/bin/zerval-wine) ?(.*) -->$'
 in_block=false
 while IFS= read -r line || [[ -n $line ]]; do
   if $in_block; then
@@ -36,20 +41,27 @@ while IFS= read -r line || [[ -n $line ]]; do
   fi
   echo "$line"
   if [[ $line =~ $marker ]]; then
-    stderr=${BASH_REMATCH[1]} head=${BASH_REMATCH[3]} tail=${BASH_REMATCH[4]} args=${BASH_REMATCH[5]}
+    stderr=${BASH_REMATCH[1]} head=${BASH_REMATCH[3]} tail=${BASH_REMATCH[4]} command=${BASH_REMATCH[5]}
+    args=${BASH_REMATCH[6]}
     IFS= read -r fence
     if [[ $fence != '```' ]]; then
       echo "readme-samples: error: README.md: no fenced block after: $line" >&2
       exit 1
     fi
     echo '```'
-    echo "\$ ./run.sh${args:+ $args}"
-    # shellcheck disable=SC2086 # the arguments are words, as on a command line
-    if [[ -n $stderr ]]; then
+    echo "\$ $command${args:+ $args}"
+    status=0
+    if [[ $command == ./run.sh && -n $stderr ]]; then
+      # shellcheck disable=SC2086 # the arguments are words, as on a command line
       out=$("$sim" $args 2>&1 >/dev/null) || true
+    elif [[ $command == ./run.sh ]]; then
+      # shellcheck disable=SC2086
+      out=$("$sim" $args) || status=$?
     else
-      out=$("$sim" $args) || { echo "readme-samples: error: ./run.sh $args failed" >&2; exit 1; }
+      # shellcheck disable=SC2086
+      out=$("$wine" $args ${WINE_BASE:+--base-prefix "$WINE_BASE"}) || { status=$?; ((status == 1)) && status=0; }
     fi
+    ((status == 0)) || { echo "readme-samples: error: $command $args failed" >&2; exit 1; }
     count=$(printf '%s\n' "$out" | wc -l)
     if [[ -n $head ]] && ((count > head + tail)); then
       printf '%s\n' "$out" | sed -n "1,${head}p"

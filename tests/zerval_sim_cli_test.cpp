@@ -126,6 +126,7 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
     ExpectOneErrorLine({"--rates", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"}, "--rates: 17 rates; the table holds 16");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--attributes", "1"}, "set: --attributes needs --unlisted.*");
     ExpectOneErrorLine({"edid"}, "edid: needs an EDID file");
+    ExpectOneErrorLine({"--save-written", "/tmp"}, "--save-written: keeps what a display driver wrote; give --display too");
     ExpectOneErrorLine({"validate", "801x600x16@75"}, "mode 801x600x16@75 is not in the published list .*--unlisted.*");
 }
 
@@ -285,6 +286,41 @@ TEST(ZervalSimScenarios, AttachOutcomesAreOutputWithTheModulesResult)
     EXPECT_TRUE(std::regex_search(run.out, std::regex("\nlDllAttach \\(2 of 2\\): TRUE, .*pool request 3 \\(15872 bytes\\) refused")))
         << run.out;
     EXPECT_NE(run.out.find("0 modes published (ORVX_NUM_MODES 619"), std::string::npos);
+}
+
+// The probe display driver writes its report through the simulated kernel:
+// shown, saved, and kept also when the stack faults on the way.
+TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
+{
+    const Scratch s;
+    const std::string probe = products::Existing(products::kWineProbe);
+    const std::string services = products::Existing(products::kExampleServices);
+    const std::string tv = products::Existing(products::kExampleTv);
+    ExpectOneErrorLine({"--display", probe, "--save-written", s.dir() + "/none"},
+                       "--save-written " + s.dir() + "/none: no such folder");
+
+    ToolRun run = RunTool(kSim, {"--services", services, "--tv", tv, "--display", probe, "--save-written", s.dir()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string saved = s.dir() + "/zerval-probe.txt";
+    const std::string report = ReadAll(saved);
+    EXPECT_NE(run.out.find("\nzprobe.sys wrote \\DosDevices\\C:\\zerval-probe.txt (" + std::to_string(report.size()) +
+                           " bytes), saved as " + saved + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(report.rfind("zprobe report, format 1\n", 0), 0u);
+    EXPECT_EQ(report.substr(report.size() - 14), "end of report\n");
+    // Without the folder, only the line.
+    run = RunTool(kSim, {"--services", services, "--tv", tv, "--display", probe});
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("\nzprobe.sys wrote .*zerval-probe.txt \\([0-9]+ bytes\\)\n")));
+
+    // A __cdecl attach entry stops the probe inside lDllAttach.
+    run = RunTool(kSim, {"--services", std::string(ZERVAL_WINE_DRIVERS_DIR) + "/cdecl/kelv.sys", "--tv", tv, "--display",
+                         probe, "--save-written", s.dir()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("^zerval-sim: error: the module faulted: .*stack unbalanced.*\n$")));
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^zprobe.sys wrote .*, saved as " + saved + "\n$"))) << run.out;
+    const std::string cut = ReadAll(saved);
+    EXPECT_EQ(cut.substr(cut.rfind('\n') + 1), "attach 1: lDllAttach(0, 0, 0, 0, &result) = ");
 }
 
 TEST(ZervalSimScenarios, CatalogueEditsTakeEffectAtTheAttach)

@@ -2,16 +2,20 @@
 # The kit as a services-driver team gets it: `cmake --install` of the build
 # into a scratch prefix, a services driver of the team's own
 # (team_services/, its own flags) built from that prefix alone with each of
-# the kit's toolchain files, then run through the kit's own zerval-sim.
-# Prints one line per check and "N passed, M failed".
+# the kit's toolchain files, then run through the kit's own zerval-sim, and
+# under Wine against the emulator with the kit's zerval-wine.  Prints one
+# line per check and "N passed, M failed".
 #
-#   kit_test.sh BUILD_DIR WORK_DIR
+#   kit_test.sh BUILD_DIR WORK_DIR [WINE_PREFIX]
+#
+# WINE_PREFIX: a booted Wine prefix for zerval-wine to copy (else it boots
+# one).
 set -uo pipefail
-if (($# != 2)); then
-  echo "usage: $0 BUILD_DIR WORK_DIR" >&2
+if (($# < 2 || $# > 3)); then
+  echo "usage: $0 BUILD_DIR WORK_DIR [WINE_PREFIX]" >&2
   exit 2
 fi
-build=$1 work=$2
+build=$1 work=$2 wine_base=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 kit=$work/kit
 passed=0 failed=0
@@ -83,6 +87,18 @@ done
 # The kit's zerval-sim finds the kit's own image, beside it.
 check "the kit's zerval-sim runs the kit's GNU image by default" \
   '"$kit/bin/zerval-sim" --services "$work/team-gnu/kelv.sys" 2>&1 | grep -qx "image: $kit/sys/gnu/zerval.sys"'
+
+# The same driver under Wine's kernel and in the emulator, by the kit's own
+# zerval-wine: the same report on both routes.
+wine=("$kit/bin/zerval-wine" --services "$work/team-gnu/kelv.sys" --tv "$kit/sys/examples/rmx.sys"
+      --layout drivers --timeout 30)
+[[ -n $wine_base ]] && wine+=(--base-prefix "$wine_base")
+if "${wine[@]}" >"$work/wine.log" 2>&1 &&
+   grep -qx "the same on both routes: every published record and every result" "$work/wine.log"; then
+  ok "the kit's zerval-wine: the same report under Wine and in the emulator"
+else
+  fail "the kit's zerval-wine: the same report under Wine and in the emulator: $(tail -2 "$work/wine.log" | tr '\n' ' ')"
+fi
 
 # An Attach defined without the declared convention does not compile.
 cmake -S "$here/team_services" -B "$work/cdecl" -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_C_FLAGS=-DTEAM_CDECL_ATTACH \

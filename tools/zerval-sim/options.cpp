@@ -119,6 +119,9 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--display", o.display,
                    "run this display-driver image: its DriverEntry attaches the module instead of lDllAttach(0, 0, 0, 0)");
     app.add_option("--attach-param", attachParam, "lDllAttach's AttachParam, which the services driver receives");
+    app.add_option("--save-written", o.saveWritten,
+                   "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
+                   "folder, under the last part of its name");
 
     auto *list = app.add_subcommand("list", "the published mode list (the default)");
     list->add_flag("--json", o.json, "as JSON");
@@ -207,6 +210,8 @@ Options ParseOptions(int argc, char **argv)
         throw UsageError("--init-fails and --empty-hook set the simulated services driver; --services replaces it");
     if (!o.display.empty() && (!attachParam.empty() || o.attaches != 1 || !attaches.empty()))
         throw UsageError("--display: the display driver makes the attach; --attach-param and --attaches do not apply");
+    if (!o.saveWritten.empty() && o.display.empty())
+        throw UsageError("--save-written: keeps what a display driver wrote; give --display too");
     if (!attachParam.empty())
         o.attachParam = Number("--attach-param", attachParam);
     if (o.json && o.matrix)

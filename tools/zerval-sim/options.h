@@ -45,6 +45,7 @@ struct Options {
     std::string services;  // a kelv.sys
     std::string tv;        // an rmx.sys
     std::string display;   // a display driver whose DriverEntry attaches the module
+    std::string saveWritten;  // a folder for the files the display driver wrote
     uint32_t attachParam = 0;  // lDllAttach's AttachParam, passed on to the services driver
 
     Command command = Command::List;

@@ -248,6 +248,7 @@ void EditCatalogue(ModuleUnderTest &m, const CatalogueEdits &e)
 struct AttachOutcome {
     bool returned = false;
     std::string line;  // "lDllAttach: ..."
+    std::vector<std::string> written;  // the files a display driver wrote, one line each
 };
 
 std::string Figures(ModuleUnderTest &m)
@@ -260,22 +261,67 @@ std::string Figures(ModuleUnderTest &m)
            " calls out, deepest stack " + std::to_string(s.stackBytes) + " bytes";
 }
 
-// The display driver's entry, which attaches the module itself.
+// The files the display driver wrote through the simulated kernel, one line
+// each, saved into the --save-written folder under the last part of their
+// names.
+std::vector<std::string> WrittenFiles(ModuleUnderTest &m, const Options &o)
+{
+    std::vector<std::string> lines;
+    std::set<std::string> saved;
+    for (const emu::KernelFile &f : MachineOf(m)->files().files()) {
+        std::string line = FileName(o.display) + " wrote " + f.path + " (" + std::to_string(f.bytes.size()) + " bytes)";
+        if (!o.saveWritten.empty()) {
+            const std::string base = f.path.substr(f.path.find_last_of("\\/") + 1);
+            if (base.empty() || base == "." || base == ".." || !saved.insert(base).second)
+                throw ToolError(o.display + ": wrote " + f.path + ", which cannot be saved as '" + base + "' in " +
+                                o.saveWritten + (base.empty() || base == "." || base == ".." ? "" : " (twice)"));
+            const std::string target = (std::filesystem::path(o.saveWritten) / base).string();
+            std::ofstream out(target, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char *>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+            if (!out)
+                throw ToolError(target + ": cannot write it (" + std::strerror(errno) + ")");
+            line += ", saved as " + target;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The display driver's entry, which attaches the module itself.  What it
+// wrote is shown (and saved) also when it faulted or failed.
 AttachOutcome StartDisplayDriver(ModuleUnderTest &m, Tracer &t, const Options &o)
 {
     const std::string name = FileName(o.display);
+    std::error_code ec;
+    if (!o.saveWritten.empty() && !std::filesystem::is_directory(o.saveWritten, ec))
+        throw ToolError("--save-written " + o.saveWritten + ": no such folder");
+    auto showWritten = [&] {
+        for (const std::string &line : WrittenFiles(m, o))
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
     const size_t from = CrossingCount(m);
-    const uint32_t status = t.call("DriverEntry", " of " + name + " (NULL, NULL)",
-                                   [&] { return MachineOf(m)->call(name, "DriverEntry", {0, 0}); });
-    if (status != 0)
+    uint32_t status = 0;
+    try {
+        status = t.call("DriverEntry", " of " + name + " (NULL, NULL)",
+                        [&] { return MachineOf(m)->call(name, "DriverEntry", {0, 0}); });
+    } catch (const std::exception &) {
+        showWritten();
+        throw;
+    }
+    if (status != 0) {
+        showWritten();
         throw ToolError(o.display + ": its DriverEntry returned " + Hex32(status));
+    }
     const auto calls = CrossingsSince(m, from);
     if (std::none_of(calls.begin(), calls.end(), [](const emu::Crossing &c) {
             return c.callee == "zerval.sys" && c.entry == kAttachExport;
-        }))
+        })) {
+        showWritten();
         throw ToolError(o.display + ": its DriverEntry returned 0 without calling lDllAttach, so zerval.sys was "
                                     "never attached and there is no mode list to show");
-    return AttachOutcome{true, name + " DriverEntry: 0" + Figures(m)};
+    }
+    return AttachOutcome{true, name + " DriverEntry: 0" + Figures(m), WrittenFiles(m, o)};
 }
 
 AttachOutcome Attach(ModuleUnderTest &m, Tracer &t, const Options &o, const sim::Profile &p, uint32_t number,
@@ -449,8 +495,11 @@ int Drive(ModuleUnderTest &module, const Options &o, const sim::Profile &profile
     const auto records = m->published();
     const uint32_t count = m->u32("NumModesFromBIOSDLL");
     auto printAttaches = [&] {
-        for (const AttachOutcome &a : attaches)
+        for (const AttachOutcome &a : attaches) {
             std::printf("%s\n", a.line.c_str());
+            for (const std::string &w : a.written)
+                std::printf("%s\n", w.c_str());
+        }
     };
 
     switch (o.command) {

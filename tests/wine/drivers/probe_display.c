@@ -1,144 +1,303 @@
 /*
- * A probe display driver: its DriverEntry runs zerval.sys end to end with the
- * example services driver (kelv.sys) and TV driver (rmx.sys), and writes one
- * line per check to C:\zerval-probe.txt:
- *   "ok <check>" or "FAIL <check>: expected <x>, got <y>",
- * then "<N> passed, <M> failed".
+ * A probe display driver: its DriverEntry drives zerval.sys and whatever
+ * services driver (kelv.sys) and TV driver (rmx.sys) lie beside it, and
+ * reports what the stack did, without expecting any answer in particular:
+ * the exported tables, the forwarded services before any attach, three
+ * attaches (AttachParam 0, 0 again, then 3) with the published list, each
+ * record's written fields and what vValidateMode and SetMode answer for it,
+ * a few records that are not in the list, and the forwarded services after
+ * each attach.  The report goes to C:\zerval-probe.txt, one plain line per
+ * call or figure, and ends with "end of report".  A line is a label, ": ",
+ * then items separated by "; ".
  *
- * The expectations are the example drivers' documented answers and the
- * accept-all mode list: every catalogue row at every rate, usable.
+ * The same image runs under Wine's kernel and in the emulator; the two
+ * reports of one set of images must be the same.  Nothing in the report
+ * depends on where the loader put an image or the pool a block: addresses
+ * appear only as "a new array" or "the array of attach N".
  */
 #include <ntddk.h>
 
+#include "report.h"
 #include "zerval.h"
+#include "zerval_hooks.h" /* the Flags values of the mode-list build */
 
-/* The example services driver's behaviours, chosen through AttachParam. */
-#define KELV_ACCEPT_ALL 0u
-#define KELV_FAIL_INIT 3u
+/* The values the probe hands over; what they mean is the sibling drivers'
+   business (the example services driver reads AttachParam 3 as "pfnInit
+   fails"). */
+#define PROBE_CONTEXT 0u
+#define PROBE_PARAM 0u
+#define PROBE_MODE_PARAM 0u
+#define PROBE_RESULT_BYTE 0x5Au /* the result byte before each attach */
 
-static char g_report[8192];
-static ULONG g_length;
-static ULONG g_passed;
-static ULONG g_failed;
+/* A record the probe hands to vValidateMode and SetMode: a copy, so that the
+   published list stays as the module left it.  Static, so that every field
+   the module does not read is 0. */
+static VIDEO_MODE_INFORMATION g_record;
 
-static void Append(const char *text)
+/* The arrays each attach left published, for "a new array" or not. */
+static VIDEO_MODE_INFORMATION *g_arrays[3];
+static ULONG g_counts[3];
+
+static void Mode(ULONG width, ULONG height, ULONG depth, ULONG hz)
 {
-    while (*text != '\0' && g_length < sizeof g_report - 1)
-        g_report[g_length++] = *text++;
+    Decimal(width);
+    Text("x");
+    Decimal(height);
+    Text("x");
+    Decimal(depth);
+    Text(" ");
+    Decimal(hz);
+    Text(" Hz");
 }
 
-static void AppendNumber(ULONG value)
+static void CopyToScratch(const VIDEO_MODE_INFORMATION *from)
 {
-    char digits[11];
-    int n = 0;
-    do {
-        digits[n++] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) {
-        char one[2] = {digits[--n], '\0'};
-        Append(one);
+    g_record.Length = from->Length;
+    g_record.VisScreenWidth = from->VisScreenWidth;
+    g_record.VisScreenHeight = from->VisScreenHeight;
+    g_record.BitsPerPlane = from->BitsPerPlane;
+    g_record.Frequency = from->Frequency;
+    g_record.DriverSpecificAttributeFlags = from->DriverSpecificAttributeFlags;
+}
+
+/* vValidateMode on the scratch record with Flags, then the Length it left;
+   the record's Length is put back afterwards. */
+static void Validate(ULONG flags)
+{
+    const ULONG length = g_record.Length;
+    Text("; vValidateMode(Flags ");
+    Decimal(flags);
+    Text(") Length ");
+    ReportFlush();
+    vValidateMode(&g_record, flags);
+    Decimal(g_record.Length);
+    g_record.Length = length;
+}
+
+static void Set(ULONG option)
+{
+    Text("; SetMode(Option ");
+    Hex(option);
+    Text(") = ");
+    ReportFlush();
+    Decimal(SetMode(&g_record, option));
+}
+
+/* The forwarded services, each on a line of its own, prefixed with when. */
+static void Forwarded(const char *when)
+{
+    static const ULONG kFunctionValues[] = {0, 1, 0x100};
+    static const ULONG kPassThrough[][3] = {{1, 2, 3}, {0, 2, 3}, {0x100, 0, 0}, {0xFFFFFFFFu, 0, 0}};
+    ULONG i;
+    for (i = 0; i < sizeof kFunctionValues / sizeof kFunctionValues[0]; ++i) {
+        Text(when);
+        Text(": Orvalen_Function(");
+        Hex(kFunctionValues[i]);
+        Text(") = ");
+        ReportFlush();
+        Boolean(Orvalen_Function(kFunctionValues[i]));
+        EndLine();
     }
-}
-
-static void Check(const char *name, ULONG expected, ULONG got)
-{
-    if (expected == got) {
-        ++g_passed;
-        Append("ok ");
-        Append(name);
-    } else {
-        ++g_failed;
-        Append("FAIL ");
-        Append(name);
-        Append(": expected ");
-        AppendNumber(expected);
-        Append(", got ");
-        AppendNumber(got);
+    for (i = 0; i < sizeof kPassThrough / sizeof kPassThrough[0]; ++i) {
+        Text(when);
+        Text(": MeltoBiosDll(");
+        Hex(kPassThrough[i][0]);
+        Text(", ");
+        Hex(kPassThrough[i][1]);
+        Text(", ");
+        Hex(kPassThrough[i][2]);
+        Text(") = ");
+        ReportFlush();
+        Decimal(MeltoBiosDll(kPassThrough[i][0], kPassThrough[i][1], kPassThrough[i][2]));
+        EndLine();
     }
-    Append("\n");
+    Text(when);
+    Text(": GetFreeFramebufferSize() = ");
+    ReportFlush();
+    Hex(GetFreeFramebufferSize());
+    EndLine();
+    Text(when);
+    Text(": BiosDllSetInitialValue() = ");
+    ReportFlush();
+    Decimal(BiosDllSetInitialValue());
+    EndLine();
 }
 
-static void WriteReport(void)
+static void Tables(void)
 {
-    UNICODE_STRING path;
-    OBJECT_ATTRIBUTES attributes;
-    IO_STATUS_BLOCK io;
-    HANDLE file;
+    ULONG i;
+    Text("modeTableSize: ");
+    Decimal(modeTableSize);
+    EndLine();
+    Text("modetable:");
+    for (i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i) {
+        Text(" ");
+        Decimal(modetable[i].Width);
+        Text("x");
+        Decimal(modetable[i].Height);
+        Text("x");
+        Decimal(modetable[i].BitsPerPixel);
+        if (modetable[i].Disabled != 0)
+            Text(" disabled");
+        if (i + 1 < ZERVAL_MODE_TABLE_ROWS)
+            Text(";");
+    }
+    EndLine();
+    Text("freqTableSize: ");
+    Decimal(freqTableSize);
+    EndLine();
+    Text("frequencytable:");
+    for (i = 0; i < ZERVAL_FREQUENCY_TABLE_ENTRIES; ++i) {
+        Text(i == 0 ? " " : "; ");
+        Decimal(frequencytable[i]);
+    }
+    EndLine();
+}
 
-    AppendNumber(g_passed);
-    Append(" passed, ");
-    AppendNumber(g_failed);
-    Append(" failed\n");
-    RtlInitUnicodeString(&path, L"\\DosDevices\\C:\\zerval-probe.txt");
-    InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-    if (!NT_SUCCESS(ZwCreateFile(&file, GENERIC_WRITE | SYNCHRONIZE, &attributes, &io, NULL,
-                                 FILE_ATTRIBUTE_NORMAL, 0, FILE_OVERWRITE_IF,
-                                 FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0)))
+static BOOLEAN SameRecord(const VIDEO_MODE_INFORMATION *a, const VIDEO_MODE_INFORMATION *b)
+{
+    return a->Length == b->Length && a->VisScreenWidth == b->VisScreenWidth &&
+           a->VisScreenHeight == b->VisScreenHeight && a->BitsPerPlane == b->BitsPerPlane &&
+           a->Frequency == b->Frequency && a->DriverSpecificAttributeFlags == b->DriverSpecificAttributeFlags;
+}
+
+/* One published record: its written fields, then what vValidateMode (with
+   the two Flags the mode-list build uses) and SetMode answer for a copy. */
+static void Record(ULONG index, const VIDEO_MODE_INFORMATION *record)
+{
+    Text("record ");
+    Decimal(index);
+    Text(": ");
+    Mode(record->VisScreenWidth, record->VisScreenHeight, record->BitsPerPlane, record->Frequency);
+    Text("; Length ");
+    Decimal(record->Length);
+    Text("; attributes ");
+    Hex(record->DriverSpecificAttributeFlags);
+    CopyToScratch(record);
+    Validate(ZERVAL_QUERY_ENUMERATE);
+    Validate(ZERVAL_QUERY_USABLE);
+    Set(0);
+    EndLine();
+}
+
+/* The list the attach numbered `number` (1 to 3) left published. */
+static void List(ULONG number)
+{
+    const ULONG n = number - 1;
+    ULONG i, earlier;
+    Text("attach ");
+    Decimal(number);
+    Text(": NumModesFromBIOSDLL ");
+    Decimal(NumModesFromBIOSDLL);
+    Text("; ORVX_NUM_MODES ");
+    Decimal(ORVX_NUM_MODES);
+    g_arrays[n] = pModeInfoFromBIOSDLL;
+    g_counts[n] = ORVX_NUM_MODES;
+    if (pModeInfoFromBIOSDLL == NULL) {
+        Text("; no array");
+        EndLine();
         return;
-    ZwWriteFile(file, NULL, NULL, NULL, &io, g_report, g_length, NULL, NULL);
-    ZwClose(file);
-}
-
-static ULONG CountUsable(void)
-{
-    ULONG i, usable = 0;
+    }
+    /* The same array as an earlier attach: nothing new to list. */
+    for (earlier = 0; earlier < n; ++earlier)
+        if (g_arrays[earlier] == pModeInfoFromBIOSDLL) {
+            Text("; the array of attach ");
+            Decimal(earlier + 1);
+            EndLine();
+            return;
+        }
+    Text("; a new array");
+    /* A new array with the records of the one before it: listed once. */
+    if (n > 0 && g_arrays[n - 1] != NULL && g_counts[n - 1] == ORVX_NUM_MODES) {
+        BOOLEAN same = TRUE;
+        for (i = 3; i < ORVX_NUM_MODES && same; ++i)
+            same = SameRecord(&g_arrays[n - 1][i], &pModeInfoFromBIOSDLL[i]);
+        if (same) {
+            Text(" with the records of attach ");
+            Decimal(n);
+            EndLine();
+            return;
+        }
+    }
+    EndLine();
     for (i = 3; i < ORVX_NUM_MODES; ++i)
-        if (pModeInfoFromBIOSDLL[i].Length == ZERVAL_MODE_USABLE)
-            ++usable;
-    return usable;
+        Record(i, &pModeInfoFromBIOSDLL[i]);
 }
 
-static void Probe(ULONG_PTR context)
+static void Attach(ULONG number, ULONG attachParam)
 {
-    UCHAR result = 0xFF;
-    VIDEO_MODE_INFORMATION *record;
-    VIDEO_MODE_INFORMATION *firstList;
+    UCHAR result = PROBE_RESULT_BYTE;
+    Text("attach ");
+    Decimal(number);
+    Text(": lDllAttach(");
+    Decimal(PROBE_CONTEXT);
+    Text(", ");
+    Decimal(PROBE_PARAM);
+    Text(", ");
+    Decimal(PROBE_MODE_PARAM);
+    Text(", ");
+    Decimal(attachParam);
+    Text(", &result) = ");
+    ReportFlush();
+    Boolean(lDllAttach(PROBE_CONTEXT, PROBE_PARAM, PROBE_MODE_PARAM, attachParam, &result));
+    Text("; result byte ");
+    HexByte(result);
+    EndLine();
+    List(number);
+}
 
-    Check("catalogue rows (modeTableSize)", ZERVAL_MODE_TABLE_ROWS, modeTableSize);
-    Check("refresh rates (freqTableSize)", ZERVAL_FREQUENCY_TABLE_ENTRIES, freqTableSize);
-    Check("before attach: Orvalen_Function", FALSE, Orvalen_Function(1));
-    Check("before attach: GetFreeFramebufferSize", 0, GetFreeFramebufferSize());
-
-    Check("lDllAttach accept-all", TRUE, lDllAttach(context, 0, 0, KELV_ACCEPT_ALL, &result));
-    Check("lDllAttach clears the result byte", 0, result);
-    Check("NumModesFromBIOSDLL", 913, NumModesFromBIOSDLL);
-    Check("ORVX_NUM_MODES", 916, ORVX_NUM_MODES);
-    Check("list published", TRUE, pModeInfoFromBIOSDLL != NULL);
-    if (pModeInfoFromBIOSDLL == NULL)
-        return;
-    Check("every published mode usable", 913, CountUsable());
-    record = &pModeInfoFromBIOSDLL[3];
-    Check("record 3 width", 640, record->VisScreenWidth);
-    Check("record 3 height", 480, record->VisScreenHeight);
-    Check("record 3 depth", 8, record->BitsPerPlane);
-    Check("record 3 refresh", 44, record->Frequency);
-    Check("record 3 usable", ZERVAL_MODE_USABLE, record->Length);
-
-    record->Length = 0;
-    vValidateMode(record, 0);
-    Check("vValidateMode marks record 3 usable", ZERVAL_MODE_USABLE, record->Length);
-    Check("SetMode record 3", ZERVAL_NO_ERROR, SetMode(record, 0));
-
-    Check("Orvalen_Function(1)", TRUE, Orvalen_Function(1));
-    Check("MeltoBiosDll(1, 2, 3) by the services driver", 6, MeltoBiosDll(1, 2, 3));
-    Check("MeltoBiosDll(0, 2, 3) by the TV driver", 0x45, MeltoBiosDll(0, 2, 3));
-    Check("GetFreeFramebufferSize", 0x00400000, GetFreeFramebufferSize());
-    Check("BiosDllSetInitialValue", 1, BiosDllSetInitialValue());
-
-    firstList = pModeInfoFromBIOSDLL;
-    result = 0x5A;
-    Check("lDllAttach with init failing", FALSE, lDllAttach(context, 0, 0, KELV_FAIL_INIT, &result));
-    Check("failed attach leaves the result byte", 0x5A, result);
-    Check("failed attach keeps the list", TRUE, pModeInfoFromBIOSDLL == firstList && NumModesFromBIOSDLL == 913);
-    Check("after failed attach: GetFreeFramebufferSize", 0, GetFreeFramebufferSize());
-    Check("after failed attach: BiosDllSetInitialValue", 1, BiosDllSetInitialValue());
+/* Records that are not in the list: a rate of 0 and of 1 (SetMode asks for
+   the default rate), a rate vValidateMode always refuses (140 Hz, whose low
+   byte has bit 7 set), a width no catalogue row has, and SetMode's option
+   in a 32-bit slot. */
+static void Unlisted(void)
+{
+    static const ULONG kModes[][5] = {
+        /* width, height, depth, Hz, attributes */
+        {1024, 768, 16, 75, 0},
+        {640, 480, 8, 0, 0},
+        {640, 480, 8, 1, 0x00050000u},
+        {640, 480, 32, 140, 0},
+        {801, 600, 16, 60, 0},
+    };
+    ULONG i;
+    for (i = 0; i < sizeof kModes / sizeof kModes[0]; ++i) {
+        Text("unlisted ");
+        Mode(kModes[i][0], kModes[i][1], kModes[i][2], kModes[i][3]);
+        Text("; attributes ");
+        Hex(kModes[i][4]);
+        g_record.Length = ZERVAL_MODE_USABLE;
+        g_record.VisScreenWidth = kModes[i][0];
+        g_record.VisScreenHeight = kModes[i][1];
+        g_record.BitsPerPlane = kModes[i][2];
+        g_record.Frequency = kModes[i][3];
+        g_record.DriverSpecificAttributeFlags = kModes[i][4];
+        Validate(ZERVAL_QUERY_USABLE);
+        Set(0x1FF);
+        EndLine();
+    }
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath)
 {
+    BOOLEAN written;
+    (void)DriverObject;
     (void)RegistryPath;
-    Probe((ULONG_PTR)DriverObject);
-    WriteReport();
-    return g_failed == 0 ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    if (!ReportOpen())
+        return STATUS_UNSUCCESSFUL;
+    Text("zprobe report, format 1");
+    EndLine();
+    Tables();
+    Forwarded("before attach");
+    Attach(1, 0);
+    Unlisted();
+    Forwarded("attach 1");
+    Attach(2, 0);
+    Attach(3, 3);
+    Forwarded("attach 3");
+    Text("end of report");
+    EndLine();
+    written = ReportFlush();
+    ReportClose();
+    return written ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
