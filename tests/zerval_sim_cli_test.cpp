@@ -317,7 +317,9 @@ TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
     run = RunTool(kSim, {"--services", std::string(ZERVAL_WINE_DRIVERS_DIR) + "/cdecl/kelv.sys", "--tv", tv, "--display",
                          probe, "--save-written", s.dir()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(std::regex_search(run.err, std::regex("^zerval-sim: error: the module faulted: .*stack unbalanced.*\n$")));
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("^zerval-sim: error: .*cdecl/kelv\\.sys, the services driver, "
+                                                      "broke the rules, not zerval\\.sys: .*stack unbalanced.*\n$")))
+        << run.err;
     EXPECT_TRUE(std::regex_search(run.out, std::regex("^zprobe.sys wrote .*, saved as " + saved + "\n$"))) << run.out;
     const std::string cut = ReadAll(saved);
     EXPECT_EQ(cut.substr(cut.rfind('\n') + 1), "attach 1: lDllAttach(0, 0, 0, 0, &result) = ");
