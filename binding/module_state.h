@@ -4,13 +4,11 @@
 #define ZERVAL_MODULE_STATE_H
 
 #include "compiler.h"
+#include "driver_entry.h"
 #include "platform.h"
 #include "zerval.h"
 
 extern "C" {
-// The image's entry point; returns success and does nothing else.
-NTSTATUS ZERVAL_CALL DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
-
 // The hook table handed to the services driver; all zero at load.
 extern DllExt BiosDllExt;
 // The services driver's attach entry, refilled at every attach.  First object

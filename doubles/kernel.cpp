@@ -6,19 +6,8 @@
 #include <cstring>
 #include <map>
 
-#include "host_doubles.h"
 #include "host_platform.h"
-#include "host_state.h"
-
-namespace hostsim {
-
-std::map<uintptr_t, size_t> &HostBlocks()
-{
-    static std::map<uintptr_t, size_t> blocks;
-    return blocks;
-}
-
-} // namespace hostsim
+#include "state.h"
 
 using hostsim::Current;
 
@@ -33,7 +22,7 @@ extern "C" PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes,
             std::abort();
         }
         std::memset(p, 0xA5, NumberOfBytes);
-        hostsim::HostBlocks()[reinterpret_cast<uintptr_t>(p)] = NumberOfBytes;
+        hostsim::Shared().blocks[reinterpret_cast<uintptr_t>(p)] = NumberOfBytes;
     }
     const uint64_t address = reinterpret_cast<uintptr_t>(p);
     pool.recordAllocation(address, static_cast<uint32_t>(PoolType), NumberOfBytes, Tag);
@@ -51,7 +40,7 @@ extern "C" VOID ExFreePool(PVOID P)
     c.args = {address};
     Current().log->add(c);
     if (Current().pool->recordFree(address)) {
-        hostsim::HostBlocks().erase(address);
+        hostsim::Shared().blocks.erase(address);
         std::free(P);
     }
 }

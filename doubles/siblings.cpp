@@ -7,16 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "host_doubles.h"
-#include "host_state.h"
 #include "platform.h"
+#include "state.h"
 
 namespace hostsim {
 
 namespace {
-
-Binding g_binding;
-const void *g_callerFrame = nullptr;  // see EnteredFrom
 
 sim::Adapter &Model() { return *Current().adapter; }
 
@@ -48,7 +44,8 @@ __attribute__((noinline)) void RequireInCallerFrames(const char *hook, const voi
     const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const uintptr_t at = reinterpret_cast<uintptr_t>(record);
     thread_local const uintptr_t stackTop = StackTop();
-    const uintptr_t top = g_callerFrame != nullptr ? reinterpret_cast<uintptr_t>(g_callerFrame) : stackTop;
+    const void *const callerFrame = Shared().callerFrame;
+    const uintptr_t top = callerFrame != nullptr ? reinterpret_cast<uintptr_t>(callerFrame) : stackTop;
     if (at > here && at + size <= top)
         return;
     char address[32];
@@ -115,10 +112,9 @@ VOID HookSetInitialValue()
 // The table as the services driver holds it: the address Attach was given.
 class HostHookTable : public sim::HookTable {
 public:
-    DllExt *table = nullptr;
-
     sim::TableView view() const override
     {
+        const DllExt *const table = Shared().table;
         sim::TableView v;
         v.size = table->Size;
         const void *const slots[sim::kHookCount] = {
@@ -156,6 +152,7 @@ private:
     template <Entry via>
     void set(sim::Hook hook, bool on)
     {
+        DllExt *const table = Shared().table;
         switch (hook) {
         case sim::Hook::Init: table->pfnInit = on ? HookInit<via> : nullptr; break;
         case sim::Hook::QueryMode: table->pfnQueryMode = on ? HookQueryMode<via> : nullptr; break;
@@ -175,43 +172,11 @@ HostHookTable g_table;
 
 } // namespace
 
-const Binding &Current()
-{
-    if (g_binding.adapter == nullptr || g_binding.log == nullptr || g_binding.pool == nullptr) {
-        std::fprintf(stderr, "host doubles: called before hostsim::Bind\n");
-        std::abort();
-    }
-    return g_binding;
-}
-
-void Bind(const Binding &binding) { g_binding = binding; }
-
-bool IsBound(const Binding &binding)
-{
-    return g_binding.adapter == binding.adapter && g_binding.log == binding.log && g_binding.pool == binding.pool;
-}
-
-void Release()
-{
-    for (auto &block : HostBlocks())
-        std::free(reinterpret_cast<void *>(block.first));
-    HostBlocks().clear();
-    g_table.table = nullptr;
-    if (g_binding.adapter != nullptr)
-        g_binding.adapter->forgetTable();
-    g_binding = Binding{};
-}
-
-DllExt *AttachedTable() { return g_table.table; }
-
-EnteredFrom::EnteredFrom(const void *callerFrame) : outer_(g_callerFrame) { g_callerFrame = callerFrame; }
-EnteredFrom::~EnteredFrom() { g_callerFrame = outer_; }
-
 } // namespace hostsim
 
 extern "C" ULONG Attach(ULONG_PTR Context, ULONG_PTR Param, DllExt *Table, ULONG_PTR AttachParam)
 {
-    hostsim::g_table.table = Table;
+    hostsim::Shared().table = Table;
     return hostsim::Model().attach(Context, Param, hostsim::g_table, AttachParam);
 }
 

@@ -1,7 +1,11 @@
-// Shared between the host doubles' translation units.
-#ifndef ZERVAL_HOST_STATE_H
-#define ZERVAL_HOST_STATE_H
+// What the host doubles share: the binding, the live host allocations, the
+// table the services driver was handed and the frame the module was entered
+// from.  The kernel (kernel.cpp) and the sibling drivers (siblings.cpp) each
+// use it, and neither uses the other.
+#ifndef ZERVAL_DOUBLES_STATE_H
+#define ZERVAL_DOUBLES_STATE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 
@@ -9,8 +13,16 @@
 
 namespace hostsim {
 
+struct State {
+    Binding binding;
+    std::map<uintptr_t, size_t> blocks;  // live host allocations, by address
+    DllExt *table = nullptr;             // what the services driver's Attach was given
+    const void *callerFrame = nullptr;   // see EnteredFrom
+};
+State &Shared();
+
+// The binding; aborts with a message when nothing is bound.
 const Binding &Current();
-std::map<uintptr_t, size_t> &HostBlocks();
 
 } // namespace hostsim
 

@@ -2,9 +2,10 @@
 // doubles as kernel and sibling drivers.
 #include <cstring>
 
+#include "driver_entry.h"
 #include "exported_data.h"
 #include "host_doubles.h"
-#include "module_state.h"
+#include "host_reset.h"
 #include "module_under_test.h"
 
 namespace {
@@ -33,41 +34,11 @@ constexpr bool SizesAgree()
 }
 static_assert(SizesAgree(), "each host object is as large as the exported datum it stands for");
 
-// The catalogue as built, taken before any test writes to it.
-struct Catalogue {
-    ModeTableEntry rows[ZERVAL_MODE_TABLE_ROWS];
-    ULONG rowCount;
-    ULONG rates[ZERVAL_FREQUENCY_TABLE_ENTRIES];
-    ULONG rateCount;
-};
-
-const Catalogue &AsLoaded()
-{
-    static const Catalogue loaded = [] {
-        Catalogue c;
-        std::memcpy(c.rows, modetable, sizeof modetable);
-        c.rowCount = modeTableSize;
-        std::memcpy(c.rates, frequencytable, sizeof frequencytable);
-        c.rateCount = freqTableSize;
-        return c;
-    }();
-    return loaded;
-}
-
 class HostModule : public ModuleUnderTest {
 public:
     HostModule()
     {
-        const Catalogue &c = AsLoaded();
-        std::memcpy(modetable, c.rows, sizeof modetable);
-        modeTableSize = c.rowCount;
-        std::memcpy(frequencytable, c.rates, sizeof frequencytable);
-        freqTableSize = c.rateCount;
-        std::memset(&BiosDllExt, 0, sizeof BiosDllExt);
-        BIOS_Attach = nullptr;
-        NumModesFromBIOSDLL = 0;
-        ORVX_NUM_MODES = 0;
-        pModeInfoFromBIOSDLL = nullptr;
+        ZervalResetToLoad();
         // There is one host module: a new one takes the doubles over, and
         // what an earlier one left in the pool goes with its state.
         hostsim::Release();
