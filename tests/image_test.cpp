@@ -14,6 +14,7 @@
 #include "build_products.h"
 #include "run_tool.h"
 #include "version_resource.h"
+#include "pdb_signature.h"
 #include "pe_image.h"
 #include "shipped_catalogue.h"
 #include "zerval.h"
@@ -282,6 +283,20 @@ TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
     std::string head(magic.size(), '\0');
     pdb.read(head.data(), static_cast<std::streamsize>(head.size()));
     EXPECT_EQ(head, magic);
+}
+
+// The PDB beside the MSVC image is the one the image names: the GUID and age
+// of its CodeView record are the PDB's (info stream and DBI stream).
+TEST(ImageMsvc, PdbMatchesTheImage)
+{
+    const std::string path = products::Existing(products::kImageMsvc);
+    const CodeViewRecord cv = ReadCodeView(pe::Load(path));
+    const PdbSignature pdb = ReadPdbSignature(path.substr(0, path.size() - 3) + "pdb");
+    EXPECT_EQ(cv.pdbName, "zerval.pdb");
+    EXPECT_EQ(cv.guid, pdb.guid);
+    EXPECT_EQ(cv.age, pdb.age);
+    EXPECT_EQ(cv.age, pdb.dbiAge);
+    EXPECT_NE(cv.guid, Guid{});
 }
 
 TEST(PeReader, RefusesWhatIsNotAPe32Image)
