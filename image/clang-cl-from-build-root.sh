@@ -7,13 +7,15 @@
 # LF_BUILDINFO record, which lld-link copies into the PDB); so recorded, none
 # of them names the folder the sources or the build lie in, and two builds
 # in two folders give the same objects, the same PDB and the same image.
-# The object is written where CMake asked and recorded under the name CMake
-# gave it.
+# The object is written where CMake asked and, with debug information (/Z7),
+# recorded under the name CMake gave it.
 #
 # Usage: clang-cl-from-build-root.sh SOURCE_ROOT BUILD_ROOT COMPILER ARGS...
 set -euo pipefail
 root=$1 build=$2 compiler=$3
 shift 3
+debug=no
+for a in "$@"; do [[ $a == /Z7 ]] && debug=yes; done
 args=()
 for a in "$@"; do
   case $a in
@@ -22,7 +24,10 @@ for a in "$@"; do
     "$build"/*) a=${a#"$build"/} ;;
     "$root"/*) a=src/${a#"$root"/} ;;
     /Fo/*) ;;
-    /Fo*) args+=("/clang:-object-file-name=${a#/Fo}"); a=/Fo$PWD/${a#/Fo} ;;
+    /Fo*)
+      # The name CodeView records (S_OBJNAME), where there is debug information.
+      [[ $debug == yes ]] && args+=("/clang:-object-file-name=${a#/Fo}")
+      a=/Fo$PWD/${a#/Fo} ;;
   esac
   args+=("$a")
 done
