@@ -6,6 +6,7 @@
 // alone, to tell the doubles' bookkeeping from the module's own time when one
 // of them is to be made faster.  The image's own cost is measured, exactly, by
 // zerval-bench.
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -121,6 +122,10 @@ void Run(benchmark::State &state, const Scenario &s, bool moduleToo)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("zerval-host-bench %s\n", ZERVAL_VERSION);
+        return 0;
+    }
     for (const Scenario &s : Scenarios()) {
         benchmark::RegisterBenchmark((std::string("module/") + s.name).c_str(),
                                      [&s](benchmark::State &st) { Run(st, s, true); });

@@ -13,6 +13,7 @@
 #include "build_products.h"
 #include "figures.h"
 #include "image_backend.h"
+#include "zerval_version.h"
 
 namespace {
 
@@ -199,6 +200,7 @@ int main(int argc, char **argv)
         app.add_option("--baseline", baseline, "figures to compare with (empty: no comparison)")
             ->default_str("bench/baseline.txt in this build tree, or ZERVAL_BASELINE");
     app.add_option("--write-baseline", writeTo, "write this run's figures as the new baseline");
+    app.set_version_flag("--version", std::string("zerval-bench ") + ZERVAL_VERSION, "the release, one line");
     CLI11_PARSE(app, argc, argv);
 
     try {

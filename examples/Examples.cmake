@@ -1,12 +1,17 @@
 # Included by the top-level (host) project: the SDK examples, built from the
-# installed SDK only into build/examples (services driver kelv.sys, TV driver
-# rmx.sys; the display driver example is built with each image), and the
-# examples' sources as the SDK ships them.
+# installed SDK only into build/examples (display driver example_display.sys,
+# services driver kelv.sys, TV driver rmx.sys; the display driver example is
+# also built with each image), and the examples as the SDK ships them.
 set(ZERVAL_EXAMPLES_DIR ${CMAKE_BINARY_DIR}/examples)
 zerval_add_sdk_drivers(zerval_examples ${CMAKE_CURRENT_LIST_DIR} ${ZERVAL_EXAMPLES_DIR})
-install(FILES ${ZERVAL_EXAMPLES_DIR}/kelv.sys ${ZERVAL_EXAMPLES_DIR}/rmx.sys DESTINATION sys/examples)
-set(dir ${CMAKE_CURRENT_LIST_DIR})
-install(FILES ${dir}/display_driver/display_driver.c
-              ${dir}/services_driver/services_driver.c ${dir}/services_driver/kelv.def
-              ${dir}/tv_driver/tv_driver.c ${dir}/tv_driver/rmx.def
-        DESTINATION examples)
+# The SDK's examples/: the drivers' sources with the CMake files that build
+# them from the SDK, and the example INF with the release written in.
+install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/ DESTINATION examples
+        PATTERN Examples.cmake EXCLUDE PATTERN *.in EXCLUDE)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/inf/zerval-display.inf.in
+               ${CMAKE_BINARY_DIR}/examples-inf/zerval-display.inf @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/examples-inf/zerval-display.inf DESTINATION examples/inf)
+# The example drivers as built, which the INF copies with zerval.sys.
+install(FILES ${ZERVAL_EXAMPLES_DIR}/example_display.sys ${ZERVAL_EXAMPLES_DIR}/kelv.sys
+              ${ZERVAL_EXAMPLES_DIR}/rmx.sys
+        DESTINATION sys/examples)

@@ -20,6 +20,7 @@ function(zerval_add_image target dir toolchain)
       -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
       -DZERVAL_PE_FINISH=$<TARGET_FILE:pe-finish>
       -DZERVAL_BIOSDLL_CHECK=$<TARGET_FILE:biosdll-check>
+      -DZERVAL_VERSION=${PROJECT_VERSION}
       ${ZERVAL_IMAGE_ARGS}
     BUILD_ALWAYS ON
     DEPENDS pe-finish biosdll-check ${ARGN})

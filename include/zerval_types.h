@@ -10,6 +10,9 @@
 #ifndef ZERVAL_TYPES_H
 #define ZERVAL_TYPES_H
 
+/* ZERVAL_VERSION, the release these headers come with. */
+#include "zerval_version.h"
+
 #if defined(_WIN32)
 #include <ntddvdeo.h>
 #else

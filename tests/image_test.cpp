@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -10,6 +12,9 @@
 #include <set>
 
 #include "build_products.h"
+#include "run_tool.h"
+#include "version_resource.h"
+#include "pdb_signature.h"
 #include "pe_image.h"
 #include "shipped_catalogue.h"
 #include "zerval.h"
@@ -168,18 +173,73 @@ TEST_P(Image, CanBeRelocatedAndCarriesItsChecksum)
     EXPECT_EQ(img.checksum, pe::ComputeChecksum(img.bytes, img.checksumOffset));
 }
 
-TEST_P(Image, VersionResourceNamesTheDriver)
+// The release as the project's version gives it (MAJOR.MINOR.PATCH), and the
+// licence's copyright line, which the resource repeats.
+std::array<uint16_t, 4> ProjectVersion()
 {
-    const auto &v = Driver().versionStrings;
-    ASSERT_TRUE(v.count("OriginalFilename"));
-    EXPECT_EQ(v.at("OriginalFilename"), "zerval.sys");
-    EXPECT_EQ(v.at("InternalName"), "zerval.sys");
-    EXPECT_NE(v.at("FileDescription").find("zerval"), std::string::npos);
-    EXPECT_EQ(v.at("FileVersion"), "1.0.0.0");
-    // A kernel-mode export driver: VFT_DRV, VFT2_DRV_SYSTEM (not a display
-    // driver, which is what imports it).
-    EXPECT_EQ(Driver().versionFileType, 3u);
-    EXPECT_EQ(Driver().versionFileSubtype, 7u);
+    std::array<uint16_t, 4> v{};
+    EXPECT_EQ(std::sscanf(ZERVAL_PROJECT_VERSION, "%hu.%hu.%hu", &v[0], &v[1], &v[2]), 3) << ZERVAL_PROJECT_VERSION;
+    return v;
+}
+
+std::string CopyrightLine()
+{
+    std::ifstream in(std::string(ZERVAL_SOURCE_DIR) + "/LICENSE");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Copyright ", 0) == 0)
+            return line;
+    ADD_FAILURE() << "no copyright line in LICENSE";
+    return "";
+}
+
+// What a driver package's tools and Explorer's properties show: the release
+// in the fixed part and in the strings, the driver's names, the licence.
+TEST_P(Image, VersionResourceCarriesTheRelease)
+{
+    const VersionResource r = ReadVersionResource(Driver());
+    const std::array<uint16_t, 4> release = ProjectVersion();
+    EXPECT_EQ(r.fileVersion, release);
+    EXPECT_EQ(r.productVersion, release);
+    // A kernel-mode export driver for NT: VOS_NT_WINDOWS32, VFT_DRV,
+    // VFT2_DRV_SYSTEM (not a display driver, which is what imports it).
+    EXPECT_EQ(r.fileOs, 0x00040004u);
+    EXPECT_EQ(r.fileType, 3u);
+    EXPECT_EQ(r.fileSubtype, 7u);
+
+    const std::string dotted = std::string(ZERVAL_PROJECT_VERSION);
+    std::map<std::string, std::string> expected = {
+        {"FileVersion", dotted + ".0"},   {"ProductVersion", dotted},
+        {"OriginalFilename", "zerval.sys"}, {"InternalName", "zerval.sys"},
+        {"ProductName", "zerval"},         {"LegalCopyright", CopyrightLine()},
+    };
+    for (const auto &[name, value] : expected) {
+        ASSERT_TRUE(r.strings.count(name)) << name;
+        EXPECT_EQ(r.strings.at(name), value) << name;
+    }
+    for (const char *name : {"CompanyName", "FileDescription"}) {
+        ASSERT_TRUE(r.strings.count(name)) << name;
+        EXPECT_FALSE(r.strings.at(name).empty()) << name;
+    }
+    EXPECT_NE(r.strings.at("FileDescription").find("zerval"), std::string::npos);
+    // The emulator's PE reader reads the same strings.
+    EXPECT_EQ(Driver().versionStrings, r.strings);
+    EXPECT_EQ(Driver().versionFileType, r.fileType);
+    EXPECT_EQ(Driver().versionFileSubtype, r.fileSubtype);
+}
+
+// The same resource as binutils' windres decompiles it.
+TEST_P(Image, VersionResourceAsWindresReadsIt)
+{
+    const ToolRun run = RunTool(ZERVAL_WINDRES, {"-i", products::Existing(GetParam().image), "-O", "rc"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::array<uint16_t, 4> v = ProjectVersion();
+    const std::string numbers = std::to_string(v[0]) + ", " + std::to_string(v[1]) + ", " + std::to_string(v[2]) + ", 0";
+    EXPECT_NE(run.out.find(" FILEVERSION " + numbers + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" PRODUCTVERSION " + numbers + "\n"), std::string::npos) << run.out;
+    const std::string dotted = ZERVAL_PROJECT_VERSION;
+    EXPECT_NE(run.out.find("VALUE \"FileVersion\", \"" + dotted + ".0\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("VALUE \"ProductVersion\", \"" + dotted + "\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("VALUE \"LegalCopyright\", \"" + CopyrightLine() + "\""), std::string::npos) << run.out;
 }
 
 TEST_P(Image, ExampleDisplayDriverImportsEveryExport)
@@ -223,6 +283,20 @@ TEST(ImageMsvc, NamesItsPdbWhichLiesBesideIt)
     std::string head(magic.size(), '\0');
     pdb.read(head.data(), static_cast<std::streamsize>(head.size()));
     EXPECT_EQ(head, magic);
+}
+
+// The PDB beside the MSVC image is the one the image names: the GUID and age
+// of its CodeView record are the PDB's (info stream and DBI stream).
+TEST(ImageMsvc, PdbMatchesTheImage)
+{
+    const std::string path = products::Existing(products::kImageMsvc);
+    const CodeViewRecord cv = ReadCodeView(pe::Load(path));
+    const PdbSignature pdb = ReadPdbSignature(path.substr(0, path.size() - 3) + "pdb");
+    EXPECT_EQ(cv.pdbName, "zerval.pdb");
+    EXPECT_EQ(cv.guid, pdb.guid);
+    EXPECT_EQ(cv.age, pdb.age);
+    EXPECT_EQ(cv.age, pdb.dbiAge);
+    EXPECT_NE(cv.guid, Guid{});
 }
 
 TEST(PeReader, RefusesWhatIsNotAPe32Image)

@@ -75,8 +75,12 @@ std::vector<std::string> Check(const pe::Image &img)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("biosdll-check %s\n", ZERVAL_VERSION);
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: biosdll-check IMAGE\n");
+        std::fprintf(stderr, "usage: biosdll-check IMAGE (or --version)\n");
         return 2;
     }
     try {

@@ -98,6 +98,8 @@ Options ParseOptions(int argc, char **argv)
     CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees."};
     app.fallthrough();
     app.set_help_flag("-h,--help", "this help");
+    const std::string version = std::string("zerval-sim ") + ZERVAL_VERSION;
+    app.set_version_flag("--version", version, "the release, one line");
     app.add_option("--image", o.image, "driver image to load (default: the one the build made)")
         ->each([&](const std::string &) { imageGiven = true; });
     app.add_option("--profile", o.profile, "adapter profile, JSON (default: the built-in default profile)");
@@ -151,6 +153,9 @@ Options ParseOptions(int argc, char **argv)
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
         std::cout << app.help();
+        std::exit(0);
+    } catch (const CLI::CallForVersion &) {
+        std::cout << version << '\n';
         std::exit(0);
     } catch (const CLI::ParseError &e) {
         throw UsageError(Reworded(e, argc, argv));
