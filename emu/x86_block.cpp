@@ -236,6 +236,10 @@ Instruction ReadInstruction(const uint8_t *bytes, size_t size)
             in.espKnown = false;
         return in;
     }
+    if (op >= 0x50 && op <= 0x57)
+        in.espDelta = -word;  // push r32 (push esp pushes the value before)
+    else if (op >= 0x58 && op <= 0x5F)
+        in.espDelta = word;   // pop r32; pop esp below
     switch (op) {
     case 0x06: case 0x0E: case 0x16: case 0x1E: case 0x68: case 0x6A: case 0x9C: case 0xE8: in.espDelta = -word; break;
     case 0x07: case 0x17: case 0x1F: case 0x9D: in.espDelta = word; break;
@@ -254,7 +258,6 @@ Instruction ReadInstruction(const uint8_t *bytes, size_t size)
         break;
     case 0x40 + kEsp: in.espDelta = 1; break;
     case 0x48 + kEsp: in.espDelta = -1; break;
-    case 0x50 + kEsp: in.espDelta = -word; break;  // push esp: the value before
     case 0x58 + kEsp: case 0x90 + kEsp: case 0xB8 + kEsp: case 0xC9: case 0xCF: in.espKnown = false; break;
     case 0x81: case 0x83:
         if (rmIsEsp && !operand16 && (reg == 0 || reg == 5)) {
