@@ -15,6 +15,7 @@ namespace emu {
 void CodeChecks::begin(uint32_t esp)
 {
     instructions_ = 0;
+    executed_ = 0;
     lowest_ = esp;
     refusal_ = nullptr;
 }
@@ -75,9 +76,11 @@ CodeChecks::Verdict CodeChecks::block(uint32_t address, uint32_t size)
     const Block &b = it->second;
     if (b.instructions == 0)
         return Verdict::Run;  // all of it watched
-    if (instructions_ + b.instructions > kInstructionLimit)
+    if (executed_ + b.instructions > kInstructionLimit)
         return Verdict::Limit;
-    instructions_ += b.instructions;
+    executed_ += b.instructions;
+    if (counted(address))
+        instructions_ += b.instructions;
     last_ = address + b.lastOffset;
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
@@ -93,9 +96,11 @@ CodeChecks::Verdict CodeChecks::instruction(uint32_t address, uint32_t size)
     last_ = address;
     if ((refusal_ = FpuOrSimdUse(bytes, n)) != nullptr)
         return Verdict::Refused;
-    if (instructions_ + 1 > kInstructionLimit)
+    if (executed_ + 1 > kInstructionLimit)
         return Verdict::Limit;
-    ++instructions_;
+    ++executed_;
+    if (counted(address))
+        ++instructions_;
     uint32_t esp = 0;
     uc_reg_read(uc_, UC_X86_REG_ESP, &esp);
     lowest_ = std::min(lowest_, esp);

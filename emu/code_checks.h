@@ -25,6 +25,18 @@ public:
     using WatchHook = void (*)(uc_struct *, uint64_t, uint32_t, void *);
     CodeChecks(uc_struct *uc, WatchHook hook, void *user) : uc_(uc), hook_(hook), user_(user) {}
 
+    // Only instructions in [begin, end) count in instructions() (the
+    // module's); every one counts towards the limit.
+    void countOnly(uint32_t begin, uint32_t end)
+    {
+        countedBegin_ = begin;
+        countedEnd_ = end;
+    }
+    // Every instruction in [begin, end] watched as it runs, none read ahead:
+    // for code whose writes and faults must name their exact instruction
+    // (the neighbour images, where the machine guards the stack).
+    void watchAll(uint32_t begin, uint32_t end) { watch(begin, end); }
+
     // A call into an image begins, its stack pointer at `esp`.
     void begin(uint32_t esp);
 
@@ -65,7 +77,10 @@ private:
     void *user_;
     std::unordered_map<uint32_t, Block> blocks_;  // by start address
     std::map<uint32_t, uint32_t> watched_;         // first address -> last address
-    uint64_t instructions_ = 0;
+    bool counted(uint32_t address) const { return address >= countedBegin_ && address < countedEnd_; }
+    uint64_t instructions_ = 0;  // counted ones
+    uint64_t executed_ = 0;      // all, for the limit
+    uint32_t countedBegin_ = 0, countedEnd_ = UINT32_MAX;
     uint32_t lowest_ = 0;
     uint32_t last_ = 0;
     const char *refusal_ = nullptr;

@@ -126,6 +126,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     }
 
     const uint32_t imageSize = load(image, kLoadBase);
+    code_.countOnly(kLoadBase, kLoadBase + imageSize);  // CallStats: the module's instructions
     CheckEngine(uc_mem_map(uc(), kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "map stubs");
     CheckEngine(uc_mem_map(uc(), kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
     CheckEngine(uc_mem_map(uc(), kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
@@ -152,6 +153,11 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
             throw Error(std::string("emulator: nothing serves ") + sim::kHookNames[h]);
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
+    // Every call ends at the sentinel: set once, so that starting the engine
+    // does not translate the code around it again.
+    const uint64_t exit = kSentinel;
+    CheckEngine(uc_ctl_exits_enable(uc()), "exits");
+    CheckEngine(uc_ctl_set_exits(uc(), &exit, 1), "exits");
     loadNeighbours();
     for (const pe::Import &i : image.imports) {
         const uint32_t stub = bindImport("zerval.sys", i);
@@ -376,7 +382,7 @@ int Machine::runEngine(uint32_t target)
     for (restartAt_ = target; restartAt_ != 0 && err == UC_ERR_OK;) {
         const uint32_t from = restartAt_;
         restartAt_ = 0;
-        err = uc_emu_start(uc(), from, kSentinel, 0, 0);
+        err = uc_emu_start(uc(), from, 0, 0, 0);
         if (!fault_.empty() || !machineError_.empty() || limitReached_)
             break;
     }

@@ -4,6 +4,7 @@
 #ifndef ZERVAL_EMU_MACHINE_H
 #define ZERVAL_EMU_MACHINE_H
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -169,6 +170,14 @@ private:
     // call into that image, or the host's entry.
     std::string where(uint32_t address) const;
     void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t hookEsp, uint32_t argBytes) const;
+    // The record a hook was handed in its first argument, once it is found
+    // in the caller's frames.
+    template <size_t N>
+    void readHanded(const ServedCall &c, std::array<uint8_t, N> &record) const
+    {
+        requireInCallerFrames(c.args[0], static_cast<uint32_t>(N), c.esp, c.argBytes);
+        read(c.args[0], record.data(), static_cast<uint32_t>(N));
+    }
     // The IRQL rules of the pool: a paged request or free above APC_LEVEL.
     void requirePagedPoolAllowed(const std::string &what) const;
 

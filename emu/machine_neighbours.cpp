@@ -56,6 +56,7 @@ void Machine::loadNeighbours()
             write(l.base + import.iatRva, &target, 4);
         }
         hookImage(l.base, l.size);
+        code_.watchAll(l.base, l.base + l.size - 1);
     }
 }
 

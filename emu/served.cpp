@@ -5,19 +5,8 @@
 // arguments read once at the call, and returns EAX.
 #include "machine.h"
 
-#include <tuple>
 
 namespace emu {
-
-namespace {
-
-template <size_t N>
-void ReadRecord(Machine &m, uint32_t address, std::array<uint8_t, N> &record)
-{
-    m.read(address, record.data(), static_cast<uint32_t>(N));
-}
-
-} // namespace
 
 const Machine::Served Machine::kServed[] = {
     // The kernel and the video port.
@@ -55,8 +44,7 @@ const Machine::Served Machine::kServed[] = {
     Hooked(sim::Hook::Init, 4,
      [](Machine &m, const ServedCall &c) {
          sim::InitBuffer buffer;
-         m.requireInCallerFrames(c.args[0], static_cast<uint32_t>(buffer.size()), c.esp, c.argBytes);
-         ReadRecord(m, c.args[0], buffer);
+         m.readHanded(c, buffer);
          const uint32_t eax = m.adapter_.init(buffer, c.via);
          m.write(c.args[0], buffer.data(), static_cast<uint32_t>(buffer.size()));  // every byte it wrote
          return eax;
@@ -64,8 +52,7 @@ const Machine::Served Machine::kServed[] = {
     Hooked(sim::Hook::QueryMode, 8,
      [](Machine &m, const ServedCall &c) {
          sim::RawQuery raw;
-         m.requireInCallerFrames(c.args[0], static_cast<uint32_t>(raw.size()), c.esp, c.argBytes);
-         ReadRecord(m, c.args[0], raw);
+         m.readHanded(c, raw);
          sim::Query q = sim::FromRaw(raw);
          const uint32_t eax = m.adapter_.queryMode(q, c.args[1], &raw, c.via);
          raw = sim::ToRaw(q);
@@ -75,8 +62,7 @@ const Machine::Served Machine::kServed[] = {
     Hooked(sim::Hook::SetMode, 12,
      [](Machine &m, const ServedCall &c) {
          sim::RawQuery raw;
-         m.requireInCallerFrames(c.args[0], static_cast<uint32_t>(raw.size()), c.esp, c.argBytes);
-         ReadRecord(m, c.args[0], raw);
+         m.readHanded(c, raw);
          return m.adapter_.setMode(sim::FromRaw(raw), c.args[1], c.args[2], c.via);
      }),
     Hooked(sim::Hook::PassThrough, 12,
