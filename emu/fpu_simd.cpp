@@ -2,9 +2,7 @@
 
 namespace emu {
 
-namespace {
-
-bool IsPrefix(uint8_t b)
+bool IsLegacyPrefix(uint8_t b)
 {
     switch (b) {
     case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65:  // segments
@@ -15,6 +13,8 @@ bool IsPrefix(uint8_t b)
         return false;
     }
 }
+
+namespace {
 
 // ModRM with mod = 11: a register operand.
 bool RegisterForm(uint8_t modrm) { return (modrm & 0xC0) == 0xC0; }
@@ -47,7 +47,7 @@ const char *FpuOrSimdUse(const uint8_t *bytes, size_t size)
 {
     size_t i = 0;
     bool sizeOrRepeat = false;
-    while (i < size && IsPrefix(bytes[i])) {
+    while (i < size && IsLegacyPrefix(bytes[i])) {
         sizeOrRepeat = sizeOrRepeat || bytes[i] == 0x66 || bytes[i] == 0xF2;
         ++i;
     }

@@ -13,6 +13,10 @@ namespace emu {
 // instruction.  `bytes` is one whole instruction, prefixes included.
 const char *FpuOrSimdUse(const uint8_t *bytes, size_t size);
 
+// The prefixes an i386 instruction may begin with: segment, operand and
+// address size, lock and the repeats.
+bool IsLegacyPrefix(uint8_t b);
+
 } // namespace emu
 
 #endif

@@ -97,11 +97,9 @@ void CheckLoadable(const pe::Image &image)
             throw Error("the import address of " + pe::Printable(i.name) + " lies outside the image");
 }
 
-uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
+void WriteImage(uc_struct *uc, const pe::Image &image, uint32_t base)
 {
-    CheckLoadable(image);
     const uint32_t size = MappedSize(image);
-    CheckEngine(uc_mem_map(uc, base, size, UC_PROT_ALL), "map image");
     auto put = [&](uint32_t address, const void *bytes, uint32_t n) {
         CheckEngine(uc_mem_write(uc, address, bytes, n), "write image");
     };
@@ -117,17 +115,17 @@ uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base)
         v += delta;
         put(base + rva, &v, 4);
     }
-    return size;
 }
 
-void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size)
+std::vector<uint32_t> PageProtections(const pe::Image &image)
 {
-    CheckEngine(uc_mem_protect(uc, base, size, UC_PROT_READ), "protect headers");
+    std::vector<uint32_t> perms(MappedSize(image) / kPage, UC_PROT_READ);
     for (const pe::Section &s : image.sections) {
         const uint32_t n = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
-        if (n != 0)
-            CheckEngine(uc_mem_protect(uc, base + s.virtualAddress, n, Perms(s.characteristics)), "protect");
+        for (uint32_t page = s.virtualAddress / kPage; page < (s.virtualAddress + n) / kPage && page < perms.size(); ++page)
+            perms[page] = Perms(s.characteristics);
     }
+    return perms;
 }
 
 std::optional<uint32_t> StdcallArgBytes(const std::string &name)

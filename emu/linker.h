@@ -58,11 +58,12 @@ void CheckEngine(int ucErr, const std::string &what);
 // beyond SizeOfImage.
 void CheckLoadable(const pe::Image &image);
 
-// Maps a loadable image at base: headers and sections writable, relocations
-// applied.  Returns the mapped size.  Throws Error.
-uint32_t MapImage(uc_struct *uc, const pe::Image &image, uint32_t base);
-// Gives each section the protection its flags ask for (after binding).
-void ProtectImage(uc_struct *uc, const pe::Image &image, uint32_t base, uint32_t size);
+// The engine's protection of each page of a loadable image, as its section's
+// flags ask (the headers and what lies between sections read-only).
+std::vector<uint32_t> PageProtections(const pe::Image &image);
+// Writes a loadable image into its mapped pages at base (headers, sections)
+// and applies its relocations.  Throws Error.
+void WriteImage(uc_struct *uc, const pe::Image &image, uint32_t base);
 
 // The bytes of arguments a stdcall function pops, from its decorated name
 // ("_Attach@16" -> 16); nothing for an undecorated name.

@@ -1,7 +1,5 @@
 #include "machine.h"
 
-#include "callee_saved.h"
-#include "fpu_simd.h"
 
 #include <unicorn/unicorn.h>
 
@@ -12,14 +10,12 @@ namespace emu {
 
 namespace {
 
-constexpr uint8_t kPoolFill = 0xA5;  // fresh pool memory, never zero
 constexpr uint32_t kStubPage = 0x00700000;
 constexpr uint32_t kStubSize = 16;  // bytes of the stub page per stub
 constexpr uint32_t kSentinel = kStubPage + kPage - kStubSize;
 constexpr uint32_t kStackBase = 0x00100000;
 constexpr uint32_t kStackSize = 0x10000;
 constexpr uint32_t kStackTop = kStackBase + kStackSize - 0x100;
-constexpr uint64_t kInstructionLimit = 50'000'000;
 // The image (at most kLargestImage) lies between the stub page and the pool.
 static_assert(Machine::kLoadBase + kLargestImage <= Machine::kPoolBase, "the image ends below the pool");
 
@@ -29,36 +25,7 @@ constexpr uint32_t kSavedValues[kSavedRegisterCount] = {0xB0B0B0B0u, 0x51515151u
 // Where a hook's slot lies in a guest DllExt: the guest's pointers are 4 bytes.
 uint32_t SlotAddress(uint32_t table, sim::Hook hook) { return table + 4 * static_cast<uint32_t>(sim::DllExtSlot(hook)); }
 
-// The TV driver's function, which the module puts in pfnTvControl.
-constexpr const char *kTvControlExport = "_S_RMX_Control@12";
-
 } // namespace
-
-// What the simulated kernel and sibling drivers export to an image, and the
-// member serving each.
-const Machine::Provided Machine::kProvided[] = {
-    {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12, &Machine::serveAllocatePool},
-    {"ntoskrnl.exe", "ExFreePool", 4, &Machine::serveFreePool},
-    {"ntoskrnl.exe", "ZwCreateFile", 44, &Machine::serveCreateFile},
-    {"ntoskrnl.exe", "ZwWriteFile", 36, &Machine::serveWriteFile},
-    {"ntoskrnl.exe", "ZwClose", 4, &Machine::serveClose},
-    {"videoprt.sys", "VideoPortZeroMemory", 8, &Machine::serveZeroMemory},
-    {"kelv.sys", Machine::kServicesAttach, 16, &Machine::serveAttach},
-    {"rmx.sys", "_AttachRMX@8", 8, &Machine::serveAttachRmx},
-    {"rmx.sys", kTvControlExport, 12, &Machine::serveTvControl},
-};
-
-// The services driver's hooks, in sim::Hook order; pfnTvControl, the last,
-// is the TV driver's S_RMX_Control above.
-const Machine::ServedHook Machine::kServedHooks[] = {
-    {4, &Machine::serveInit},
-    {8, &Machine::serveQueryMode},
-    {12, &Machine::serveSetMode},
-    {12, &Machine::servePassThrough},
-    {4, &Machine::serveFunction},
-    {0, &Machine::serveGetFreeFramebufferSize},
-    {0, &Machine::serveSetInitialValue},
-};
 
 // The engine calls plain functions; these hand each call to its machine.
 struct Machine::Callbacks {
@@ -66,13 +33,17 @@ struct Machine::Callbacks {
     {
         static_cast<Machine *>(user)->onStub(static_cast<uint32_t>(address));
     }
-    static void image(uc_engine *, uint64_t address, uint32_t size, void *user)
+    static void block(uc_engine *, uint64_t address, uint32_t size, void *user)
     {
-        static_cast<Machine *>(user)->onImageInstruction(static_cast<uint32_t>(address), size);
+        static_cast<Machine *>(user)->onBlock(static_cast<uint32_t>(address), size);
     }
-    static void neighbour(uc_engine *, uint64_t address, uint32_t size, void *user)
+    static void watched(uc_engine *, uint64_t address, uint32_t size, void *user)
     {
-        static_cast<Machine *>(user)->onNeighbourInstruction(static_cast<uint32_t>(address), size);
+        static_cast<Machine *>(user)->onWatchedInstruction(static_cast<uint32_t>(address), size);
+    }
+    static void codeWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user)
+    {
+        static_cast<Machine *>(user)->onCodeWrite(static_cast<uint32_t>(address), static_cast<uint32_t>(size));
     }
     static bool badAccess(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *user)
     {
@@ -122,6 +93,19 @@ private:
 
 sim::TableView Machine::tableAt(uint32_t address) { return GuestTable(*this, address).view(); }
 
+sim::HookTable &Machine::handTable(uint32_t address)
+{
+    table_ = std::make_unique<GuestTable>(*this, address);
+    return *table_;
+}
+
+std::unique_ptr<uc_struct, Machine::CloseEngine> Machine::OpenEngine()
+{
+    uc_struct *engine = nullptr;
+    CheckEngine(uc_open(UC_ARCH_X86, UC_MODE_32, &engine), "open");
+    return std::unique_ptr<uc_struct, CloseEngine>(engine);
+}
+
 Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool)
     : Machine(image, adapter, log, pool, {})
 {
@@ -129,7 +113,8 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
 
 Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &log, sim::PoolLedger &pool,
                  std::vector<Neighbour> neighbours)
-    : image_(image), adapter_(adapter), log_(log), pool_(pool), neighbours_(std::move(neighbours))
+    : image_(image), adapter_(adapter), log_(log), pool_(pool), engine_(OpenEngine()), specialPool_(uc()),
+      code_(uc(), &Callbacks::watched, this), neighbours_(std::move(neighbours))
 {
     CheckLoadable(image);
     for (const pe::Import &i : image.imports) {
@@ -140,41 +125,44 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
                         ", which the simulation does not provide");
     }
 
-    uc_struct *engine = nullptr;
-    CheckEngine(uc_open(UC_ARCH_X86, UC_MODE_32, &engine), "open");
-    engine_.reset(engine);  // closed again by a load that fails, too
-    const uint32_t imageSize = MapImage(uc(), image, kLoadBase);
-    checked_.assign(imageSize, false);
-    CheckEngine(uc_mem_map(uc(), kStubPage, kPage, UC_PROT_ALL), "map stubs");
+    const uint32_t imageSize = load(image, kLoadBase);
+    code_.countOnly(kLoadBase, kLoadBase + imageSize);  // CallStats: the module's instructions
+    CheckEngine(uc_mem_map(uc(), kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "map stubs");
     CheckEngine(uc_mem_map(uc(), kStackBase, kStackSize, UC_PROT_READ | UC_PROT_WRITE), "map stack");
     CheckEngine(uc_mem_map(uc(), kCallerData, kCallerDataSize, UC_PROT_READ | UC_PROT_WRITE), "map caller data");
 
     // Imports and hooks: a `ret N` each on the stub page, bound to what
     // serves it.
-    static_assert(std::size(kServedHooks) + 1 == sim::kHookCount, "every hook but pfnTvControl is served");
-    for (const Provided &p : kProvided)
-        providedStubs_.push_back(addStub(p.name, p.argBytes, sim::Entry::Original, p.serve));
-    for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
+    providedStubs_.assign(kServedCount, 0);
+    for (const Served *s = kServed; s != kServed + kServedCount; ++s) {
+        if (s->hook < 0) {
+            providedStubs_[static_cast<size_t>(s - kServed)] = addStub(*s, sim::Entry::Original);
+            continue;
+        }
         for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
-            hookStubs_[static_cast<int>(via)][h] =
-                addStub(sim::kHookNames[h], kServedHooks[h].argBytes, via, kServedHooks[h].serve);
+            hookStubs_[static_cast<int>(via)][s->hook] = addStub(*s, via);
+    }
     // hookAddress(TvControl) is the simulated TV driver's S_RMX_Control, also
     // when a real rmx.sys is loaded (the module's import then binds to that
     // image's own).
-    const uint32_t tvControl = providedStub(*provided("rmx.sys", kTvControlExport));
+    const uint32_t tvControl = providedStub(servedHook(sim::Hook::TvControl));
     for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
         hookStubs_[static_cast<int>(via)][static_cast<int>(sim::Hook::TvControl)] = tvControl;
+    for (int h = 0; h < sim::kHookCount; ++h)
+        if (hookStubs_[0][h] == 0)
+            throw Error(std::string("emulator: nothing serves ") + sim::kHookNames[h]);
     const uint8_t hlt = 0xF4;
     write(kSentinel, &hlt, 1);
+    // Every call ends at the sentinel: set once, so that starting the engine
+    // does not translate the code around it again.
+    const uint64_t exit = kSentinel;
+    CheckEngine(uc_ctl_exits_enable(uc()), "exits");
+    CheckEngine(uc_ctl_set_exits(uc(), &exit, 1), "exits");
     loadNeighbours();
     for (const pe::Import &i : image.imports) {
         const uint32_t stub = bindImport("zerval.sys", i);
         write(kLoadBase + i.iatRva, &stub, 4);
     }
-
-    // Now the protections the section flags ask for.
-    ProtectImage(uc(), image, kLoadBase, imageSize);
-    CheckEngine(uc_mem_protect(uc(), kStubPage, kPage, UC_PROT_READ | UC_PROT_EXEC), "protect stubs");
     for (const pe::Section &s : image.sections) {
         const uint32_t size = RoundUp(std::max(s.virtualSize, s.rawSize), kPage);
         if (size != 0 && (s.characteristics & pe::kScnWrite)) {
@@ -188,9 +176,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::stub), this, kStubPage,
                             kStubPage + kPage - 1),
                 "hook stubs");
-    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::image), this, kLoadBase,
-                            kLoadBase + imageSize - 1),
-                "hook image");
+    hookImage(kLoadBase, imageSize);
     CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(Callbacks::badAccess), this,
                             1, 0),
                 "hook faults");
@@ -202,12 +188,43 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
                     "watch the stack");
 }
 
-void Machine::watchNeighbour(const LoadedImage &l)
+// Runs of pages of one protection, each mapped once with it: the loader's
+// own writes (sections, relocations, bound imports) go through the engine,
+// which may write any mapped page.  Code that is writable too is watched for
+// writes, after which its blocks are read again.
+uint32_t Machine::load(const pe::Image &image, uint32_t base)
+{
+    CheckLoadable(image);
+    const uint32_t size = MappedSize(image);
+    const std::vector<uint32_t> perms = PageProtections(image);
+    for (size_t first = 0; first < perms.size();) {
+        size_t end = first + 1;
+        while (end < perms.size() && perms[end] == perms[first])
+            ++end;
+        const uint32_t at = base + static_cast<uint32_t>(first) * kPage, bytes = static_cast<uint32_t>(end - first) * kPage;
+        CheckEngine(uc_mem_map(uc(), at, bytes, perms[first]), "map image");
+        if ((perms[first] & UC_PROT_EXEC) != 0) {
+            codeRanges_.push_back(CodeRange{at, at + bytes});
+            if ((perms[first] & UC_PROT_WRITE) != 0) {
+                uc_hook h;
+                CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(Callbacks::codeWrite), this,
+                                        at, at + bytes - 1),
+                            "watch writable code");
+            }
+        }
+        first = end;
+    }
+    WriteImage(uc(), image, base);
+    return size;
+}
+
+// Every block the engine runs in an image goes through onBlock.
+void Machine::hookImage(uint32_t base, uint32_t size)
 {
     uc_hook h;
-    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void *>(Callbacks::neighbour), this, l.base,
-                            l.base + l.size - 1),
-                "watch " + l.module);
+    CheckEngine(uc_hook_add(uc(), &h, UC_HOOK_BLOCK, reinterpret_cast<void *>(Callbacks::block), this, base,
+                            base + size - 1),
+                "hook image");
 }
 
 Machine::~Machine() = default;
@@ -216,10 +233,7 @@ void Machine::CloseEngine::operator()(uc_struct *engine) const { uc_close(engine
 
 void Machine::reset()
 {
-    for (const auto &[address, block] : poolBlocks_)
-        CheckEngine(uc_mem_unmap(uc(), block.base, block.bytes), "unmap pool");
-    poolBlocks_.clear();
-    nextPool_ = kPoolBase;
+    specialPool_.clear();
     for (const Snapshot &snap : writable_)
         write(snap.address, snap.bytes.data(), static_cast<uint32_t>(snap.bytes.size()));
     const std::vector<uint8_t> zeros(std::max(kStackSize, kCallerDataSize), 0);
@@ -232,27 +246,20 @@ void Machine::reset()
     crossingLog_.clear();
 }
 
-uint32_t Machine::addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve)
+uint32_t Machine::addStub(const Served &served, sim::Entry via)
 {
     const uint32_t address = kStubPage + kStubSize * static_cast<uint32_t>(stubs_.size());
     if (address + kStubSize > kSentinel)
-        throw Error("emulator: no room for the stub of " + name);
+        throw Error(std::string("emulator: no room for the stub of ") + served.name);
+    const uint32_t argBytes = served.argBytes;
     const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
                              static_cast<uint8_t>(argBytes >> 8)};
     write(address, code, argBytes ? 3 : 1);
-    stubs_.push_back(Stub{name, argBytes, via, serve});
+    stubs_.push_back(Stub{&served, via});
     return address;
 }
 
-const Machine::Provided *Machine::provided(const std::string &module, const std::string &name) const
-{
-    for (const Provided &p : kProvided)
-        if (SameModule(module, p.module) && name == p.name)
-            return &p;
-    return nullptr;
-}
-
-uint32_t Machine::providedStub(const Provided &p) const { return providedStubs_.at(static_cast<size_t>(&p - kProvided)); }
+uint32_t Machine::providedStub(const Served &p) const { return providedStubs_.at(static_cast<size_t>(&p - kServed)); }
 
 uint32_t Machine::hookAddress(sim::Hook hook, sim::Entry entry) const
 {
@@ -279,6 +286,11 @@ void Machine::write(uint32_t address, const void *in, uint32_t size)
 {
     if (uc_mem_write(uc(), address, in, size) != UC_ERR_OK)
         throw Fault("write of " + std::to_string(size) + " bytes at " + pe::Hex(address) + " outside guest memory");
+    // New code where the host wrote it: read again.
+    const uint64_t end = uint64_t{address} + size;
+    for (const CodeRange &r : codeRanges_)
+        if (address < r.end && end > r.begin)
+            code_.forget(address, size);
 }
 
 uint32_t Machine::readU32(uint32_t address) const
@@ -286,13 +298,6 @@ uint32_t Machine::readU32(uint32_t address) const
     uint32_t v = 0;
     read(address, &v, 4);
     return v;
-}
-
-uint32_t Machine::arg(int index) const
-{
-    uint32_t esp = 0;
-    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
-    return readU32(esp + 4 + 4 * static_cast<uint32_t>(index));
 }
 
 void Machine::fail(const std::string &what, const std::string &culprit)
@@ -341,7 +346,7 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
             throw Error(importer + " imports " + import.module + "!" + import.name + ", which " + l.module +
                         " does not export (" + ExportsOf(*l.image) + ")");
         }
-    if (const Provided *p = provided(import.module, import.name))
+    if (const Served *p = provided(import.module, import.name))
         return providedStub(*p);
     throw Error(importer + " imports " + import.module + "!" + import.name +
                 ", which the simulation does not provide");
@@ -362,11 +367,26 @@ Machine::Entered Machine::describeCall(size_t image, uint32_t address) const
         return Entered{*name, *bytes, std::nullopt};
     }
     if (servicesTable_ != 0) {
-        for (int h = 0; h < static_cast<int>(std::size(kServedHooks)); ++h)
-            if (readU32(SlotAddress(servicesTable_, static_cast<sim::Hook>(h))) == address)
-                return Entered{sim::kHookNames[h], kServedHooks[h].argBytes, static_cast<sim::Hook>(h)};
+        for (int h = 0; h < sim::kHookCount; ++h) {
+            const sim::Hook hook = static_cast<sim::Hook>(h);
+            if (hook != sim::Hook::TvControl && readU32(SlotAddress(servicesTable_, hook)) == address)
+                return Entered{sim::kHookNames[h], servedHook(hook).argBytes, hook};
+        }
     }
     throw Fault("call into " + l.module + " at " + pe::Hex(address) + ", neither an export nor a hook in the table");
+}
+
+int Machine::runEngine(uint32_t target)
+{
+    uc_err err = UC_ERR_OK;
+    for (restartAt_ = target; restartAt_ != 0 && err == UC_ERR_OK;) {
+        const uint32_t from = restartAt_;
+        restartAt_ = 0;
+        err = uc_emu_start(uc(), from, 0, 0, 0);
+        if (!fault_.empty() || !machineError_.empty() || limitReached_)
+            break;
+    }
+    return err;
 }
 
 uint32_t Machine::run(uint32_t target, const std::string &exportName, const std::vector<uint32_t> &args)
@@ -389,14 +409,25 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     const uint32_t garbage = 0xEEEEEEEEu;
     for (int reg : {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX})
         uc_reg_write(uc(), reg, &garbage);
+    const CallFrame frame = FrameOfCall(uc(), esp, static_cast<uint32_t>(4 * args.size()));
 
     entryEsp_ = esp;
-    minEsp_ = esp;
+    code_.begin(esp);
     last_ = CallStats{};
     fault_.clear();
     faultCulprit_.clear();
     machineError_.clear();
-    const uc_err err = uc_emu_start(uc(), target, kSentinel, 0, kInstructionLimit);
+    limitReached_ = false;
+    // At DISPATCH_LEVEL and above the verifier has trimmed every pageable
+    // page: the first touch faults.
+    const bool trimmed = irql_ >= kPagedPoolUntouchable;
+    if (trimmed)
+        specialPool_.trimPaged(true);
+    const uc_err err = static_cast<uc_err>(runEngine(target));
+    if (trimmed)
+        specialPool_.trimPaged(false);
+    last_.instructions = code_.instructions();
+    last_.stackBytes = entryEsp_ + 4 - code_.lowestEsp();
 
     uint32_t eip = 0, eax = 0, espAfter = 0;
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
@@ -409,24 +440,12 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     if (err != UC_ERR_OK)
         throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip), culpritOf(imageAt(eip)));
     if (eip != kSentinel)
-        throw Fault(exportName + ": did not return within " + std::to_string(kInstructionLimit) + " instructions, at " +
-                        where(eip),
+        throw Fault(exportName + ": did not return within " + std::to_string(CodeChecks::kInstructionLimit) +
+                        " instructions, at " + where(eip),
                     culpritOf(imageAt(eip)));
-    const std::string returned = !loaded_.empty() ? "; it returned at " + locate(lastAddress_) : "";
-    if (espAfter != kStackTop) {
-        const int32_t popped = static_cast<int32_t>(espAfter - (esp + 4));
-        throw Fault(exportName + ": stack unbalanced: the callee popped " + std::to_string(popped) +
-                        " bytes of arguments, stdcall wants " + std::to_string(4 * args.size()) + returned,
-                    entered);
-    }
-    for (int i = 0; i < kSavedRegisterCount; ++i) {
-        uint32_t v = 0;
-        uc_reg_read(uc(), kSavedRegisters[i].id, &v);
-        if (v != kSavedValues[i])
-            throw Fault(exportName + ": " + kSavedRegisters[i].name + " not preserved (" + pe::Hex(v) + ")" + returned,
-                        entered);
-    }
-    last_.stackBytes = entryEsp_ + 4 - minEsp_;
+    const std::string returned = !loaded_.empty() ? "; it returned at " + locate(code_.lastInstruction()) : "";
+    if (const std::string breach = ReturnBreach(uc(), frame, espAfter); !breach.empty())
+        throw Fault(exportName + ": " + breach + returned, entered);
     return eax;
 }
 
@@ -435,39 +454,64 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
 // below the entry's return address.  Pool memory may be paged out when a
 // services driver touches it at raised IRQL; the stack of the running thread
 // is resident.
-void Machine::requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const
+void Machine::requireInCallerFrames(uint32_t address, uint32_t size, uint32_t hookEsp, uint32_t argBytes) const
 {
-    uint32_t esp = 0;
-    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
-    const uint64_t low = uint64_t{esp} + 4 + argBytes;
-    const uint64_t end = uint64_t{address} + size;
-    if (address < low || end > entryEsp_)
-        throw Fault("handed a " + std::to_string(size) + "-byte record at " + pe::Hex(address) +
-                    ", outside the caller's stack frame (" + pe::Hex(low) + " to " + pe::Hex(entryEsp_) + ")");
+    if (const std::string outside = RecordOutsideFrames(address, size, hookEsp, argBytes, entryEsp_); !outside.empty())
+        throw Fault(outside);
 }
 
-void Machine::onImageInstruction(uint32_t address, uint32_t size)
+void Machine::onBlock(uint32_t address, uint32_t size)
 {
+    // A call or return between images shows at the first block run in the
+    // other image, while the last instruction run is still the one that left.
     if (!loaded_.empty())
-        crossing(0, address);
-    lastAddress_ = address;
-    ++last_.instructions;
-    const uint32_t offset = address - kLoadBase;
-    if (offset < checked_.size() && !checked_[offset]) {
-        uint8_t bytes[16] = {};
-        const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
-        read(address, bytes, n);
-        if (const char *use = FpuOrSimdUse(bytes, n)) {
-            fail(std::string(use) + " instruction at " + pe::Hex(address) +
-                 ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")");
-            return;
+        crossing(imageAt(address), address);
+    try {
+        switch (code_.block(address, size)) {
+        case CodeChecks::Verdict::Run:
+        case CodeChecks::Verdict::Refused: break;  // refused only at a watched instruction
+        case CodeChecks::Verdict::Restart:
+            restartAt_ = address;
+            uc_emu_stop(uc());
+            break;
+        case CodeChecks::Verdict::Limit:
+            limitReached_ = true;
+            uc_emu_stop(uc());
+            break;
         }
-        checked_[offset] = true;  // only instructions that passed are not looked at again
+    } catch (const Error &e) {
+        failMachine(e.what());
     }
-    uint32_t esp = 0;
-    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
-    minEsp_ = std::min(minEsp_, esp);
 }
+
+void Machine::onWatchedInstruction(uint32_t address, uint32_t size)
+{
+    try {
+        switch (code_.instruction(address, size)) {
+        case CodeChecks::Verdict::Run:
+        case CodeChecks::Verdict::Restart: break;
+        case CodeChecks::Verdict::Limit:
+            limitReached_ = true;
+            uc_emu_stop(uc());
+            break;
+        case CodeChecks::Verdict::Refused: refuse(address); break;
+        }
+    } catch (const Error &e) {
+        failMachine(e.what());
+    }
+}
+
+// An x87, MMX, SSE or AVX instruction about to run, in the module or a neighbour.
+void Machine::refuse(uint32_t address)
+{
+    const size_t image = imageAt(address);
+    const std::string culprit = culpritOf(image);
+    fail((culprit.empty() ? "" : culprit + ": ") + code_.refusal() + " instruction at " + pe::Hex(address) +
+             ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")",
+         culprit);
+}
+
+void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(address, size); }
 
 bool Machine::onBadAccess(int type, uint64_t address, int size)
 {
@@ -481,38 +525,45 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     case UC_MEM_FETCH_PROT: kind = "execution of non-executable memory"; break;
     default: break;
     }
-    std::string where;
-    if (address >= kPoolBase && address < nextPool_)
-        where = " (a pool guard page or a freed block)";
-    else if (address < kPage)
-        where = " (NULL)";
+    // At DISPATCH_LEVEL and above a paged block is trimmed: the kernel's
+    // IRQL_NOT_LESS_OR_EQUAL.
+    const bool pageable = irql_ >= kPagedPoolUntouchable && specialPool_.inPagedBlock(static_cast<uint32_t>(address));
+    std::string what;
+    if (pageable)
+        what = std::string("IRQL_NOT_LESS_OR_EQUAL: ") +
+               (type == UC_MEM_WRITE_PROT ? "write to" : type == UC_MEM_FETCH_PROT ? "execution of" : "read of") +
+               " paged pool at " + pe::Hex(address) + " at " + IrqlName(irql_);
+    else
+        what = std::string(kind) + " at " + pe::Hex(address) +
+               (specialPool_.inRange(static_cast<uint32_t>(address)) ? " (a pool guard page or a freed block)"
+                : address < kPage                                    ? " (NULL)"
+                                                                     : "");
     uint32_t eip = 0;
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
     // The instruction that did it; for a jump outside every image, the last
     // one run before it.
-    const uint32_t by = imageAt(eip) != SIZE_MAX ? eip : lastAddress_;
-    fail(std::string(kind) + " at " + pe::Hex(address) + where + ", " + std::to_string(size) + " bytes, EIP " +
-             pe::Hex(eip) + (by == eip ? ", at " : ", from ") + this->where(by),
+    const uint32_t by = imageAt(eip) != SIZE_MAX ? eip : code_.lastInstruction();
+    fail(what + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip) + (by == eip ? ", at " : ", from ") +
+             this->where(by),
          culpritOf(imageAt(by)));
     return false;
 }
 
+void Machine::requirePagedPoolAllowed(const std::string &what) const
+{
+    if (irql_ > kMostForPagedPool)
+        throw Fault("BAD_POOL_CALLER: " + what + " at " + IrqlName(irql_) + ", where paged pool may not be " +
+                    "allocated or freed (" + IrqlName(kMostForPagedPool) + " at most)");
+}
+
 uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
 {
+    if (IsPagedPool(poolType))
+        requirePagedPoolAllowed("a request of " + std::to_string(size) + " bytes of paged pool (type " +
+                                std::to_string(poolType) + ")");
     uint32_t address = 0;
-    if (pool_.admit(poolType, size, tag)) {
-        // Special pool: the block ends at a page end, and the page after it is
-        // never mapped, so an overrun faults.
-        const uint32_t pages = RoundUp(size, kPage);
-        const uint32_t base = nextPool_;
-        nextPool_ += pages + kPage;
-        if (uc_mem_map(uc(), base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
-            throw Fault("special pool exhausted");
-        address = base + pages - RoundUp(size, 8);
-        std::vector<uint8_t> fill(pages, kPoolFill);
-        write(base, fill.data(), pages);
-        poolBlocks_[address] = PoolBlock{base, pages};
-    }
+    if (pool_.admit(poolType, size, tag))
+        address = specialPool_.allocate(size, IsPagedPool(poolType));
     pool_.recordAllocation(address, poolType, size, tag);
     sim::CallRecord c{sim::Callee::AllocatePool};
     c.args = {poolType, size, tag};
@@ -523,21 +574,13 @@ uint32_t Machine::allocate(uint32_t poolType, uint32_t size, uint32_t tag)
 
 void Machine::freePool(uint32_t address)
 {
+    if (specialPool_.isPaged(address))
+        requirePagedPoolAllowed("the free of paged pool at " + pe::Hex(address));
     sim::CallRecord c{sim::Callee::FreePool};
     c.args = {address};
     log_.add(c);
-    if (pool_.recordFree(address)) {
-        const PoolBlock block = poolBlocks_.at(address);
-        // The bytes before the block still hold the fill pattern, or
-        // something wrote below the block's start.
-        std::vector<uint8_t> slack(address - block.base);
-        read(block.base, slack.data(), static_cast<uint32_t>(slack.size()));
-        if (std::any_of(slack.begin(), slack.end(), [](uint8_t b) { return b != kPoolFill; }))
-            pool_.fault("ExFreePool(" + pe::Hex(address) + "): written below the start of the block");
-        // Unmapped, so a use after free faults.
-        CheckEngine(uc_mem_unmap(uc(), block.base, block.bytes), "unmap pool");
-        poolBlocks_.erase(address);
-    }
+    if (pool_.recordFree(address) && !specialPool_.release(address))
+        pool_.fault("ExFreePool(" + pe::Hex(address) + "): written below the start of the block");
 }
 
 void Machine::onStub(uint32_t address)
@@ -547,14 +590,19 @@ void Machine::onStub(uint32_t address)
     const uint32_t slot = (address - kStubPage) / kStubSize;
     if (slot >= stubs_.size() || address % kStubSize != 0) {
         failMachine("call to " + pe::Hex(address) + " on the stub page: slot " + std::to_string(slot) + " (" +
-                    (slot < stubs_.size() ? stubs_[slot].name + ", not at its start" : "nothing bound") +
+                    (slot < stubs_.size() ? std::string(stubs_[slot].served->name) + ", not at its start"
+                                          : std::string("nothing bound")) +
                     ") has no handler");
         return;
     }
     const Stub &stub = stubs_[slot];
-    uint32_t esp = 0;
-    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
-    minEsp_ = std::min(minEsp_, esp);
+    const Served &served = *stub.served;
+    // The return address and the arguments, in one read.
+    ServedCall call{};
+    call.via = stub.via;
+    call.argBytes = served.argBytes;
+    uc_reg_read(uc(), UC_X86_REG_ESP, &call.esp);
+    code_.stackAt(call.esp);
     ++last_.hookCalls;
     // With real images loaded, the trace shows which of them called it.
     const bool traced = !loaded_.empty() && current_ < loaded_.size();
@@ -563,97 +611,30 @@ void Machine::onStub(uint32_t address)
         c.logIndex = log_.calls().size();
         c.depth = static_cast<int>(crossings_.size());
         c.caller = loaded_[current_].module;
-        c.entry = stub.name;
+        c.entry = served.name;
         crossingLog_.push_back(std::move(c));
     }
     const size_t logged = traced ? crossingLog_.size() - 1 : 0;
+    const uint32_t caller = code_.lastInstruction();
     try {
-        const uint32_t eax = (this->*stub.serve)(stub);
+        static_assert(sizeof call.args >= 44, "room for the widest served routine's arguments");
+        if (served.argBytes > sizeof call.args)
+            throw Error("emulator: " + std::string(served.name) + " takes more arguments than a served call holds");
+        read(call.esp + 4, call.args, served.argBytes);
+        const uint32_t eax = served.serve(*this, call);
         uc_reg_write(uc(), UC_X86_REG_EAX, &eax);
     } catch (const Error &e) {
-        failMachine("in " + stub.name + ": " + e.what());  // the machine's own failure, not the image's
+        failMachine(std::string("in ") + served.name + ": " + e.what());  // the machine's own failure, not the image's
     } catch (const std::exception &e) {
-        const size_t caller = imageAt(lastAddress_);
-        fail("in " + stub.name + ": " + e.what() + (caller != 0 && caller != SIZE_MAX ? ", called from " + where(lastAddress_) : ""),
-             culpritOf(caller));
+        const size_t from = imageAt(caller);
+        fail(std::string("in ") + served.name + ": " + e.what() +
+                 (from != 0 && from != SIZE_MAX ? ", called from " + where(caller) : ""),
+             culpritOf(from));
     }
     if (traced) {
         crossingLog_[logged].logEnd = log_.calls().size();
         crossingLog_[logged].returned = true;
     }
-}
-
-uint32_t Machine::serveAllocatePool(const Stub &) { return allocate(arg(0), arg(1), arg(2)); }
-
-uint32_t Machine::serveFreePool(const Stub &)
-{
-    freePool(arg(0));
-    return 0;
-}
-
-uint32_t Machine::serveZeroMemory(const Stub &)
-{
-    sim::CallRecord c{sim::Callee::ZeroMemory};
-    c.args = {arg(0), arg(1)};
-    log_.add(c);
-    const std::vector<uint8_t> zeros(arg(1), 0);
-    write(arg(0), zeros.data(), arg(1));
-    return 0;
-}
-
-uint32_t Machine::serveAttach(const Stub &)
-{
-    table_ = std::make_unique<GuestTable>(*this, arg(2));
-    return adapter_.attach(arg(0), arg(1), *table_, arg(3));
-}
-
-uint32_t Machine::serveAttachRmx(const Stub &) { return adapter_.attachRmx(arg(0), arg(1)); }
-
-uint32_t Machine::serveTvControl(const Stub &) { return adapter_.tvControl(arg(0), arg(1), arg(2)); }
-
-uint32_t Machine::serveInit(const Stub &stub)
-{
-    sim::InitBuffer buffer;
-    requireInCallerFrames(arg(0), static_cast<uint32_t>(buffer.size()), stub.argBytes);
-    read(arg(0), buffer.data(), buffer.size());
-    const uint32_t eax = adapter_.init(buffer, stub.via);
-    write(arg(0), buffer.data(), buffer.size());  // every byte the simulated services driver wrote
-    return eax;
-}
-
-uint32_t Machine::serveQueryMode(const Stub &stub)
-{
-    sim::RawQuery raw;
-    requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
-    read(arg(0), raw.data(), raw.size());
-    sim::Query q = sim::FromRaw(raw);
-    const uint32_t eax = adapter_.queryMode(q, arg(1), &raw, stub.via);
-    raw = sim::ToRaw(q);
-    write(arg(0), raw.data(), raw.size());
-    return eax;
-}
-
-uint32_t Machine::serveSetMode(const Stub &stub)
-{
-    sim::RawQuery raw;
-    requireInCallerFrames(arg(0), static_cast<uint32_t>(raw.size()), stub.argBytes);
-    read(arg(0), raw.data(), raw.size());
-    return adapter_.setMode(sim::FromRaw(raw), arg(1), arg(2), stub.via);
-}
-
-uint32_t Machine::servePassThrough(const Stub &stub)
-{
-    return static_cast<uint32_t>(adapter_.passThrough(arg(0), arg(1), arg(2), stub.via));
-}
-
-uint32_t Machine::serveFunction(const Stub &stub) { return adapter_.function(arg(0), stub.via); }
-
-uint32_t Machine::serveGetFreeFramebufferSize(const Stub &stub) { return adapter_.getFreeFramebufferSize(stub.via); }
-
-uint32_t Machine::serveSetInitialValue(const Stub &stub)
-{
-    adapter_.setInitialValue(stub.via);
-    return 0;
 }
 
 } // namespace emu

@@ -4,6 +4,7 @@
 #ifndef ZERVAL_EMU_MACHINE_H
 #define ZERVAL_EMU_MACHINE_H
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -13,12 +14,16 @@
 
 #include "adapter.h"
 #include "call_log.h"
+#include "call_rules.h"
+#include "code_checks.h"
 #include "crossing.h"
 #include "error.h"
+#include "irql.h"
 #include "kernel_files.h"
 #include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
+#include "special_pool.h"
 
 struct uc_struct;
 
@@ -35,7 +40,7 @@ public:
     // The guest's address space.
     static constexpr uint32_t kLoadBase = 0x00800000;  // the module, away from its preferred base
     static constexpr uint32_t kNeighbourBase = 0x01000000;  // the first neighbour image (see below)
-    static constexpr uint32_t kPoolBase = 0x20000000;  // the special pool grows up from here
+    static constexpr uint32_t kPoolBase = SpecialPool::kBase;  // the special pool grows up from here
     // A page of guest memory that belongs to the caller (the display driver).
     static constexpr uint32_t kCallerData = 0x00600000;
     static constexpr uint32_t kCallerDataSize = 0x10000;
@@ -61,6 +66,10 @@ public:
     // The same for an export (or "DriverEntry") of a loaded image by module name.
     uint32_t call(const std::string &module, const std::string &exportName, const std::vector<uint32_t> &args);
     const CallStats &lastCall() const { return last_; }
+    // The IRQL every following call into an image runs at (PASSIVE_LEVEL
+    // until set), and the simulated kernel and hooks with it.
+    void setIrql(Irql irql) { irql_ = irql; }
+    Irql irql() const { return irql_; }
     // Back to the state just after loading, without loading again: the
     // writable sections as the loader left them, the pool empty (every block
     // unmapped), the stack and the caller's page zero.  The adapter, log and
@@ -90,72 +99,68 @@ public:
 
     // The services driver's entry, as the module imports it from kelv.sys.
     static constexpr const char *kServicesAttach = "_Attach@16";
+    // The TV driver's function, which the module puts in pfnTvControl.
+    static constexpr const char *kTvControl = "_S_RMX_Control@12";
 
     // What the images wrote through the simulated kernel's file routines
     // (machine_files.cpp); kept across reset().
     const KernelFiles &files() const { return files_; }
 
 private:
+    // The routines the simulated kernel and sibling drivers serve, and the
+    // hooks the simulated services driver installs: one table (served.cpp),
+    // each entry beside its handler.  A served call reads its arguments once.
+    struct ServedCall {
+        uint32_t esp;      // at the return address
+        uint32_t args[11]; // as many as the routine pops (ZwCreateFile: 11)
+        sim::Entry via;    // for a hook: the original function or the replacement
+        uint32_t argBytes;
+    };
+    using Serve = uint32_t (*)(Machine &, const ServedCall &);
+    struct Served {
+        const char *module;  // importable by module and name; null for a hook
+        const char *name;    // the export, or the hook's name
+        uint32_t argBytes;   // what the callee pops
+        Serve serve;
+        int hook = -1;       // a sim::Hook, for a hook
+    };
+    static const Served kServed[];
+    static const size_t kServedCount;
+    static constexpr Served Hooked(sim::Hook hook, uint32_t argBytes, Serve serve)
+    {
+        return Served{nullptr, sim::HookName(hook), argBytes, serve, static_cast<int>(hook)};
+    }
+    static const Served *provided(const std::string &module, const std::string &name);
+    static const Served &servedHook(sim::Hook hook);
     // The stub page: stub n is a `ret N` at slot n, bound once, at load, to
-    // the member that serves it; a call lands there and is dispatched by
-    // slot.
-    struct Stub;
-    using Serve = uint32_t (Machine::*)(const Stub &);
+    // what serves it; a call lands there and is dispatched by slot.
     struct Stub {
-        std::string name;   // import or hook name
-        uint32_t argBytes;  // what the callee pops
-        sim::Entry via;     // for hooks: the original function or the replacement
-        Serve serve;
+        const Served *served;
+        sim::Entry via;
     };
-    // What the simulated kernel and sibling drivers export.
-    struct Provided {
-        const char *module;
-        const char *name;
-        uint32_t argBytes;
-        Serve serve;
-    };
-    static const Provided kProvided[];
-    // The hooks a services driver installs, in sim::Hook order, all but the
-    // last: pfnTvControl is the TV driver's S_RMX_Control, a Provided stub.
-    struct ServedHook {
-        uint32_t argBytes;
-        Serve serve;
-    };
-    static const ServedHook kServedHooks[];
-    uint32_t addStub(const std::string &name, uint32_t argBytes, sim::Entry via, Serve serve);
-    const Provided *provided(const std::string &module, const std::string &name) const;
-    // The stub addStub gave a kProvided entry.
-    uint32_t providedStub(const Provided &p) const;
-
-    // Serving the stubs: each returns EAX.
-    uint32_t serveAllocatePool(const Stub &);
-    uint32_t serveFreePool(const Stub &);
-    uint32_t serveZeroMemory(const Stub &);
-    uint32_t serveAttach(const Stub &);
-    uint32_t serveAttachRmx(const Stub &);
-    uint32_t serveTvControl(const Stub &);
-    uint32_t serveInit(const Stub &);
-    uint32_t serveQueryMode(const Stub &);
-    uint32_t serveSetMode(const Stub &);
-    uint32_t servePassThrough(const Stub &);
-    uint32_t serveFunction(const Stub &);
-    uint32_t serveGetFreeFramebufferSize(const Stub &);
-    uint32_t serveSetInitialValue(const Stub &);
-    // The kernel's file routines (machine_files.cpp).
-    uint32_t serveCreateFile(const Stub &);
-    uint32_t serveWriteFile(const Stub &);
-    uint32_t serveClose(const Stub &);
+    uint32_t addStub(const Served &served, sim::Entry via);
+    // The stub addStub gave a kServed entry (its Original).
+    uint32_t providedStub(const Served &p) const;
+    // The kernel's file routines (machine_files.cpp), entries of kServed.
+    uint32_t createFile(const ServedCall &c);
+    uint32_t writeFile(const ServedCall &c);
 
     // The engine's callbacks (machine.cpp) and what they call.
     struct Callbacks;
     void onStub(uint32_t address);
-    void onImageInstruction(uint32_t address, uint32_t size);
-    void onNeighbourInstruction(uint32_t address, uint32_t size);
+    void onBlock(uint32_t address, uint32_t size);
+    void onWatchedInstruction(uint32_t address, uint32_t size);
+    void refuse(uint32_t address);
     bool onBadAccess(int type, uint64_t address, int size);
     void onStackWrite(uint32_t address, uint32_t size);
-    void watchNeighbour(const LoadedImage &image);
+    void onCodeWrite(uint32_t address, uint32_t size);
+    void hookImage(uint32_t base, uint32_t size);
+    // Maps an image with each page's final protection, relocated, imports
+    // not yet bound.
+    uint32_t load(const pe::Image &image, uint32_t base);
 
-    uint32_t arg(int index) const;
+    // The argument `index` of the call just entered, ESP at its return address.
+    uint32_t argAt(uint32_t esp, int index) const { return readU32(esp + 4 + 4 * static_cast<uint32_t>(index)); }
     // Stops the image: what it did broke a rule (a Fault; culprit: the
     // neighbour whose code did it, empty for the module), or the machine
     // cannot go on (an Error).
@@ -172,9 +177,22 @@ private:
     // The same, and the export or hook it was running in: the innermost open
     // call into that image, or the host's entry.
     std::string where(uint32_t address) const;
-    void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t argBytes) const;
+    void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t hookEsp, uint32_t argBytes) const;
+    // The record a hook was handed in its first argument, once it is found
+    // in the caller's frames.
+    template <size_t N>
+    void readHanded(const ServedCall &c, std::array<uint8_t, N> &record) const
+    {
+        requireInCallerFrames(c.args[0], static_cast<uint32_t>(N), c.esp, c.argBytes);
+        read(c.args[0], record.data(), static_cast<uint32_t>(N));
+    }
+    // The IRQL rules of the pool: a paged request or free above APC_LEVEL.
+    void requirePagedPoolAllowed(const std::string &what) const;
 
     class GuestTable;
+    // The module's table at a guest address, as the simulated services
+    // driver holds it from its Attach on.
+    sim::HookTable &handTable(uint32_t address);
     // The hook table at a guest address as a services driver sees it.
     sim::TableView tableAt(uint32_t address);
 
@@ -183,6 +201,9 @@ private:
     uint32_t bindImport(const std::string &importer, const pe::Import &import) const;
     // Calls the code at target, stdcall, as the entry named exportName.
     uint32_t run(uint32_t target, const std::string &exportName, const std::vector<uint32_t> &args);
+    // The engine from `target` to the sentinel, again from where a watch was
+    // added.
+    int runEngine(uint32_t target);
     // A call or a return between two loaded images, seen at the first
     // instruction executed in `image`.
     void crossing(size_t image, uint32_t address);
@@ -201,9 +222,8 @@ private:
         Entered callee;
         size_t from = 0;         // the calling image and the called one, loaded_ indices
         size_t to = 0;
-        uint32_t esp = 0;        // at the callee's first instruction
+        CallFrame frame;         // at the callee's first instruction
         uint32_t returnAddress = 0;
-        uint32_t saved[4] = {};  // the callee-saved registers at the call, in kSavedRegisters order
         uint32_t record = 0;     // a record handed to a hook and its documented size
         uint32_t recordBytes = 0;
         size_t logged = 0;       // its entry in crossingLog_
@@ -216,36 +236,36 @@ private:
     struct CloseEngine {
         void operator()(uc_struct *engine) const;
     };
+    static std::unique_ptr<uc_struct, CloseEngine> OpenEngine();
     std::unique_ptr<uc_struct, CloseEngine> engine_;
     uc_struct *uc() const { return engine_.get(); }
     std::vector<Stub> stubs_;  // by slot on the stub page
-    std::vector<uint32_t> providedStubs_;  // by kProvided index: the address of its stub
+    std::vector<uint32_t> providedStubs_;  // by kServed index: the address of its stub
     uint32_t hookStubs_[2][sim::kHookCount] = {};  // by sim::Entry, then sim::Hook
-    struct PoolBlock {
-        uint32_t base;   // first mapped page
-        uint32_t bytes;  // mapped bytes
-    };
-    std::map<uint32_t, PoolBlock> poolBlocks_;  // by the address handed out
-    uint32_t nextPool_ = kPoolBase;
+    SpecialPool specialPool_;
+    CodeChecks code_;
     struct Snapshot {
         uint32_t address;
         std::vector<uint8_t> bytes;
     };
     std::vector<Snapshot> writable_;  // the writable sections as loaded
+    struct CodeRange {
+        uint32_t begin, end;
+    };
+    std::vector<CodeRange> codeRanges_;  // the executable sections of every image
     uint32_t entryEsp_ = 0;
-    uint32_t minEsp_ = 0;
     CallStats last_;
+    Irql irql_ = Irql::Passive;
     std::string fault_;         // why the running call was stopped: the image's doing
     std::string faultCulprit_;  // (and which neighbour's, when not the module's)
     std::string machineError_;  // or the machine's
     std::string runEntry_;      // the entry the host called
-    uint32_t lastAddress_ = 0;  // the last instruction run in any loaded image
+    uint32_t restartAt_ = 0;    // where the engine runs again after a watch was added; 0: it does not
+    bool limitReached_ = false;
     std::unique_ptr<GuestTable> table_;  // the table the services driver was handed, once Attach ran
-    std::vector<bool> checked_;  // image offsets whose instruction passed the FPU/SIMD check
 
     std::vector<Neighbour> neighbours_;
     std::vector<LoadedImage> loaded_;  // the module first, then the neighbours, when there are any
-    std::vector<std::vector<bool>> neighbourChecked_;  // FPU/SIMD check, per neighbour
     std::vector<CrossCall> crossings_;
     std::vector<Crossing> crossingLog_;
     size_t current_ = SIZE_MAX;      // the loaded image last executing; SIZE_MAX: none yet

@@ -16,9 +16,9 @@ constexpr uint64_t kUsePosition = 0xFFFFFFFFFFFFFFFEull;     // FILE_USE_FILE_PO
 // ZwCreateFile(&Handle, Access, ObjectAttributes, IoStatusBlock, AllocationSize,
 // FileAttributes, ShareAccess, CreateDisposition, CreateOptions, EaBuffer,
 // EaLength): the file named by ObjectAttributes->ObjectName, a full NT path.
-uint32_t Machine::serveCreateFile(const Stub &)
+uint32_t Machine::createFile(const ServedCall &call)
 {
-    const uint32_t handleOut = arg(0), attributes = arg(2), io = arg(3), disposition = arg(7);
+    const uint32_t handleOut = call.args[0], attributes = call.args[2], io = call.args[3], disposition = call.args[7];
     if (handleOut == 0 || attributes == 0 || readU32(attributes + 4) != 0)  // no RootDirectory: full paths only
         return KernelFiles::kInvalidParameter;
     const uint32_t name = readU32(attributes + 8);
@@ -46,9 +46,10 @@ uint32_t Machine::serveCreateFile(const Stub &)
 
 // ZwWriteFile(Handle, Event, ApcRoutine, ApcContext, IoStatusBlock, Buffer,
 // Length, ByteOffset, Key): synchronous; Event and the APC are not used.
-uint32_t Machine::serveWriteFile(const Stub &)
+uint32_t Machine::writeFile(const ServedCall &call)
 {
-    const uint32_t handle = arg(0), io = arg(4), buffer = arg(5), length = arg(6), offsetAt = arg(7);
+    const uint32_t handle = call.args[0], io = call.args[4], buffer = call.args[5], length = call.args[6],
+                   offsetAt = call.args[7];
     if (length > KernelFiles::kLargestFile)
         return KernelFiles::kDiskFull;
     std::vector<uint8_t> bytes(length);
@@ -70,7 +71,5 @@ uint32_t Machine::serveWriteFile(const Stub &)
     }
     return status;
 }
-
-uint32_t Machine::serveClose(const Stub &) { return files_.close(arg(0)); }
 
 } // namespace emu

@@ -5,8 +5,6 @@
 // rule.
 #include "machine.h"
 
-#include "callee_saved.h"
-#include "fpu_simd.h"
 
 #include <unicorn/unicorn.h>
 
@@ -44,7 +42,7 @@ void Machine::loadNeighbours()
         if (n.image.sizeOfImage > kImageSlot)
             throw Error(n.module + ": image larger than " + std::to_string(kImageSlot) + " bytes");
         try {
-            const uint32_t size = MapImage(uc(), n.image, base);
+            const uint32_t size = load(n.image, base);
             loaded_.push_back(LoadedImage{n.module, &n.image, base, size});
         } catch (const Error &e) {
             throw Error(n.module + ": " + e.what());
@@ -57,35 +55,8 @@ void Machine::loadNeighbours()
             const uint32_t target = bindImport(l.module, import);
             write(l.base + import.iatRva, &target, 4);
         }
-        ProtectImage(uc(), *l.image, l.base, l.size);
-        watchNeighbour(l);
-        neighbourChecked_.emplace_back(l.size, false);
-    }
-}
-
-void Machine::onNeighbourInstruction(uint32_t address, uint32_t size)
-{
-    for (size_t i = 1; i < loaded_.size(); ++i) {
-        const LoadedImage &l = loaded_[i];
-        if (!l.contains(address))
-            continue;
-        crossing(i, address);
-        lastAddress_ = address;
-        std::vector<bool> &checked = neighbourChecked_[i - 1];
-        if (!checked[address - l.base]) {
-            checked[address - l.base] = true;
-            uint8_t bytes[16] = {};
-            const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
-            read(address, bytes, n);
-            if (const char *use = FpuOrSimdUse(bytes, n))
-                fail(l.module + ": " + use + " instruction at " + pe::Hex(address) +
-                         ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")",
-                     culpritOf(i));
-        }
-        uint32_t esp = 0;
-        uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
-        minEsp_ = std::min(minEsp_, esp);
-        return;
+        hookImage(l.base, l.size);
+        code_.watchAll(l.base, l.base + l.size - 1);
     }
 }
 
@@ -166,8 +137,6 @@ void Machine::crossing(size_t image, uint32_t address)
 // held to stdcall and the callee-saved registers, and logged with its answer.
 void Machine::crossingReturn(uint32_t esp)
 {
-    static_assert(sizeof(CrossCall::saved) == sizeof(uint32_t) * kSavedRegisterCount,
-                  "a call keeps every callee-saved register");
     const CrossCall c = crossings_.back();
     crossings_.pop_back();
     Crossing &logged = crossingLog_.at(c.logged);
@@ -182,23 +151,8 @@ void Machine::crossingReturn(uint32_t esp)
         logged.tableAfter = tableAt(servicesTable_);
 
     // The return instruction: the last one run, in the callee.
-    const std::string returned = "; it returned at " + locate(lastAddress_);
-    const std::string culprit = culpritOf(c.to);
-    if (esp != c.esp + 4 + c.callee.argBytes) {
-        const int32_t popped = static_cast<int32_t>(esp - (c.esp + 4));
-        throw Fault(c.name + ": stack unbalanced: the callee popped " + std::to_string(popped) +
-                        " bytes of arguments, stdcall wants " + std::to_string(c.callee.argBytes) +
-                        (popped == 0 && c.callee.argBytes != 0 ? " (is it __cdecl?)" : "") + returned,
-                    culprit);
-    }
-    for (int r = 0; r < kSavedRegisterCount; ++r) {
-        uint32_t v = 0;
-        uc_reg_read(uc(), kSavedRegisters[r].id, &v);
-        if (v != c.saved[r])
-            throw Fault(c.name + ": " + kSavedRegisters[r].name + " not preserved (" + pe::Hex(v) + " on return, " +
-                            pe::Hex(c.saved[r]) + " at the call)" + returned,
-                        culprit);
-    }
+    if (const std::string breach = ReturnBreach(uc(), c.frame, esp); !breach.empty())
+        throw Fault(c.name + ": " + breach + "; it returned at " + locate(code_.lastInstruction()), culpritOf(c.to));
 }
 
 // A call from one loaded image into another: named, checked for the record
@@ -214,12 +168,10 @@ void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t
     c.name = loaded_[image].module + "!" + c.callee.entry;
     c.from = from;
     c.to = image;
-    c.esp = esp;
+    c.frame = FrameOfCall(uc(), esp, c.callee.argBytes);
     c.returnAddress = readU32(esp);
-    for (int r = 0; r < kSavedRegisterCount; ++r)
-        uc_reg_read(uc(), kSavedRegisters[r].id, &c.saved[r]);
     if (c.callee.entry == kServicesAttach)
-        servicesTable_ = arg(2);
+        servicesTable_ = argAt(esp, 2);
 
     Crossing logged;
     logged.logIndex = log_.calls().size();
@@ -228,16 +180,16 @@ void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t
     logged.callee = loaded_[image].module;
     logged.entry = c.callee.entry;
     for (uint32_t i = 0; i < c.callee.argBytes / 4; ++i)
-        logged.args.push_back(arg(static_cast<int>(i)));
+        logged.args.push_back(argAt(esp, static_cast<int>(i)));
     if (c.callee.hook)
         for (const HandedRecord &h : kHandedRecords)
             if (h.hook == *c.callee.hook) {
                 try {
-                    requireInCallerFrames(arg(0), h.bytes, c.callee.argBytes);
+                    requireInCallerFrames(argAt(esp, 0), h.bytes, esp, c.callee.argBytes);
                 } catch (const Fault &f) {
                     throw Fault(c.name + ": " + f.what(), culpritOf(from));  // the caller handed it
                 }
-                c.record = logged.record = arg(0);
+                c.record = logged.record = argAt(esp, 0);
                 c.recordBytes = logged.recordBytes = h.bytes;
                 if (h.hook != sim::Hook::Init) {
                     sim::RawQuery raw;
@@ -267,8 +219,8 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
     if (call == nullptr)
         return;
     const uint64_t at = address, end = uint64_t{address} + size;
-    const uint64_t args = uint64_t{call->esp} + 4, argsEnd = args + call->callee.argBytes;
-    if (end <= call->esp || (at >= args && end <= argsEnd))
+    const uint64_t args = uint64_t{call->frame.esp} + 4, argsEnd = args + call->callee.argBytes;
+    if (end <= call->frame.esp || (at >= args && end <= argsEnd))
         return;  // its own frame, or its own arguments
     if (call->recordBytes != 0 && at >= call->record && end <= uint64_t{call->record} + call->recordBytes)
         return;  // the record it was handed

@@ -151,13 +151,19 @@ std::string Printable(const std::string &name)
     return out;
 }
 
-const Section *Image::section(const std::string &name) const
+namespace {
+
+// The first of `all` (sections, exports) with that name, or null.
+template <typename T>
+const T *Named(const std::vector<T> &all, const std::string &name)
 {
-    for (const Section &s : sections)
-        if (s.name == name)
-            return &s;
-    return nullptr;
+    const auto it = std::find_if(all.begin(), all.end(), [&name](const T &t) { return t.name == name; });
+    return it != all.end() ? &*it : nullptr;
 }
+
+} // namespace
+
+const Section *Image::section(const std::string &name) const { return Named(sections, name); }
 
 const Section *Image::sectionAt(uint32_t rva) const
 {
@@ -167,13 +173,7 @@ const Section *Image::sectionAt(uint32_t rva) const
     return nullptr;
 }
 
-const Export *Image::exported(const std::string &name) const
-{
-    for (const Export &e : exports)
-        if (e.name == name)
-            return &e;
-    return nullptr;
-}
+const Export *Image::exported(const std::string &name) const { return Named(exports, name); }
 
 std::vector<uint8_t> Image::read(uint32_t rva, uint32_t size) const
 {

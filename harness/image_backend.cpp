@@ -2,9 +2,13 @@
 // entry is a stdcall into the image; records and result bytes travel through
 // the caller's page of guest memory.
 #include "build_products.h"
+#include "entry_irql.h"
 #include "exported_data.h"
 #include "image_backend.h"
 #include "machine.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -19,14 +23,15 @@ public:
     }
 
     emu::Machine &machine() { return machine_; }
+    void runAt(emu::Irql irql) { irql_ = irql; }
 
-    uint32_t DriverEntry() override { return machine_.call("DriverEntry", {0, 0}); }
+    uint32_t DriverEntry() override { return call("DriverEntry", {0, 0}); }
     uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
                        uint8_t *resultByte) override
     {
         if (resultByte != nullptr)
             machine_.write(kResultByte, resultByte, 1);
-        const uint32_t r = machine_.call(kAttachExport, {context, param, modeParam, attachParam,
+        const uint32_t r = call(kAttachExport, {context, param, modeParam, attachParam,
                                                             resultByte != nullptr ? kResultByte : 0});
         if (resultByte != nullptr)
             machine_.read(kResultByte, resultByte, 1);
@@ -36,7 +41,7 @@ public:
     {
         if (mode != nullptr)
             machine_.write(kRecord, mode, sizeof *mode);
-        machine_.call("_vValidateMode@8", {mode != nullptr ? kRecord : 0, flags});
+        call("_vValidateMode@8", {mode != nullptr ? kRecord : 0, flags});
         if (mode != nullptr)
             machine_.read(kRecord, mode, sizeof *mode);
     }
@@ -44,18 +49,18 @@ public:
     {
         if (mode != nullptr)
             machine_.write(kRecord, mode, sizeof *mode);
-        return machine_.call("_SetMode@8", {mode != nullptr ? kRecord : 0, option});
+        return call("_SetMode@8", {mode != nullptr ? kRecord : 0, option});
     }
     uint8_t Orvalen_Function(uint32_t value) override
     {
-        return static_cast<uint8_t>(machine_.call("_Orvalen_Function@4", {value}));
+        return static_cast<uint8_t>(call("_Orvalen_Function@4", {value}));
     }
     uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override
     {
-        return static_cast<uint8_t>(machine_.call("_MeltoBiosDll@12", {a, b, c}));
+        return static_cast<uint8_t>(call("_MeltoBiosDll@12", {a, b, c}));
     }
-    uint32_t GetFreeFramebufferSize() override { return machine_.call("_GetFreeFramebufferSize@0", {}); }
-    uint32_t BiosDllSetInitialValue() override { return machine_.call("_BiosDllSetInitialValue@0", {}); }
+    uint32_t GetFreeFramebufferSize() override { return call("_GetFreeFramebufferSize@0", {}); }
+    uint32_t BiosDllSetInitialValue() override { return call("_BiosDllSetInitialValue@0", {}); }
 
     void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) override
     {
@@ -77,12 +82,21 @@ public:
     }
 
 private:
+    // Each entry at the IRQL asked for, or the highest zerval.h allows it.
+    uint32_t call(const std::string &name, const std::vector<uint32_t> &args)
+    {
+        if (irql_)
+            machine_.setIrql(std::min(*irql_, HighestIrqlFor(name)));
+        return machine_.call(name, args);
+    }
+
     uint32_t locate(const std::string &name, uint32_t offset, uint32_t size) const
     {
         return machine_.exportAddress(kExportedData[LocateExportedData(name, offset, size)].name) + offset;
     }
 
     emu::Machine machine_;
+    std::optional<emu::Irql> irql_;  // none: the machine's own
 };
 
 } // namespace
@@ -120,6 +134,12 @@ std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image)
 std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image, std::vector<emu::Neighbour> neighbours)
 {
     return std::make_unique<ImageModule>(image, std::move(neighbours));
+}
+
+void RunAt(ModuleUnderTest &module, emu::Irql irql)
+{
+    if (auto *image = dynamic_cast<ImageModule *>(&module))
+        image->runAt(irql);
 }
 
 emu::Machine *MachineOf(ModuleUnderTest &module)

@@ -28,6 +28,10 @@ std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image);
 // what they do is theirs, the simulated adapter answers only where no image
 // stands in.
 std::unique_ptr<ModuleUnderTest> MakeImageModule(const pe::Image &image, std::vector<emu::Neighbour> neighbours);
+// From now on every entry called through `module` runs at `irql`, or at the
+// highest IRQL zerval.h allows that entry if that is lower (entry_irql.h).
+// Nothing for the host backend.
+void RunAt(ModuleUnderTest &module, emu::Irql irql);
 // The emulator behind an image-backed module; null for the host backend.
 emu::Machine *MachineOf(ModuleUnderTest &module);
 

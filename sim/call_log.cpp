@@ -1,6 +1,8 @@
 #include "call_log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 
 namespace sim {
@@ -27,11 +29,10 @@ const char *CalleeName(Callee callee)
 
 const SlotChange *CallLog::slotBefore(Hook hook, size_t index) const
 {
-    const SlotChange *last = nullptr;
-    for (const SlotChange &c : slotChanges_)
-        if (c.hook == hook && c.before <= index)
-            last = &c;
-    return last;
+    const std::vector<size_t> &changes = changesOf_[static_cast<size_t>(hook)];
+    const auto after = std::upper_bound(changes.begin(), changes.end(), index,
+                                        [this](size_t i, size_t change) { return i < slotChanges_[change].before; });
+    return after == changes.begin() ? nullptr : &slotChanges_[*std::prev(after)];
 }
 
 std::vector<CallRecord> CallLog::of(Callee callee) const

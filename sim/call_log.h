@@ -84,9 +84,12 @@ public:
     {
         calls_.clear();
         slotChanges_.clear();
+        for (std::vector<size_t> &changes : changesOf_)
+            changes.clear();
     }
     void slotChanged(Hook hook, bool filled, Entry entry = Entry::Original)
     {
+        changesOf_[static_cast<size_t>(hook)].push_back(slotChanges_.size());
         slotChanges_.push_back(SlotChange{calls_.size(), hook, filled, entry});
     }
     const std::vector<SlotChange> &slotChanges() const { return slotChanges_; }
@@ -106,6 +109,9 @@ public:
 private:
     std::vector<CallRecord> calls_;
     std::vector<SlotChange> slotChanges_;
+    // Per hook, the indices of its changes in slotChanges_, in order (and so
+    // by `before`): slotBefore searches them.
+    std::array<std::vector<size_t>, kHookCount> changesOf_;
     std::vector<std::string> breaches_;
 };
 

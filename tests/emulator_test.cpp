@@ -320,6 +320,55 @@ TEST(Emulator, FloatingPointAndSimdInstructionsAreFaults)
     }
 }
 
+// The machine reads each block of code once, not each instruction as it runs:
+// the count and the deepest stack stay exact where a block moves ESP in ways
+// its bytes do not tell (mov esp, ebp; and esp, -16), and an x87 instruction
+// inside a block is refused where it stands, after what runs before it.
+TEST(Emulator, CountsAndStackStayExactWhereESPIsNotKnownFromTheCode)
+{
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> code;
+        uint64_t instructions;
+        uint32_t stackBytes;  // from the entry's return address down
+    };
+    const Case cases[] = {
+        // push ebp; mov ebp, esp; sub esp, 0x40; mov esp, ebp; push 1; push 2; add esp, 8; pop ebp; ret
+        {"mov esp, ebp", {0x55, 0x89, 0xE5, 0x83, 0xEC, 0x40, 0x89, 0xEC, 0x6A, 0x01, 0x6A, 0x02, 0x83, 0xC4, 0x08, 0x5D, 0xC3},
+         9, 4 + 0x44},
+        // push ebp; mov ebp, esp; and esp, -16; push 1; push 2; push 3; mov esp, ebp; pop ebp; ret: ESP
+        // at the entry's return address is 4 below a 16-byte boundary, so after the push of EBP the and
+        // moves it 8 lower; the mov esp, ebp starts 12 below that
+        {"and esp, -16", {0x55, 0x89, 0xE5, 0x83, 0xE4, 0xF0, 0x6A, 0x01, 0x6A, 0x02, 0x6A, 0x03, 0x89, 0xEC, 0x5D, 0xC3},
+         9, 4 + 4 + 8 + 12},
+        // push ebp; mov ebp, esp; leave; push 7; pop eax; ret
+        {"leave", {0x55, 0x89, 0xE5, 0xC9, 0x6A, 0x07, 0x58, 0xC3}, 6, 4 + 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto m = MakeImageModule(DefaultImage());
+        emu::Machine &machine = *MachineOf(*m);
+        const std::string entry = "_GetFreeFramebufferSize@0";
+        machine.write(machine.exportAddress(entry), c.code.data(), static_cast<uint32_t>(c.code.size()));
+        for (int again = 0; again < 2; ++again) {  // read once, then from what was read
+            machine.call(entry, {});
+            EXPECT_EQ(machine.lastCall().instructions, c.instructions);
+            EXPECT_EQ(machine.lastCall().stackBytes, c.stackBytes);
+        }
+    }
+
+    // xor eax, eax; push eax; fld1; ret: refused at the fld1, after the push ran
+    // (the refused instruction itself not counted, as ever).
+    auto m = MakeImageModule(DefaultImage());
+    const uint32_t at = MachineOf(*m)->exportAddress("_GetFreeFramebufferSize@0");
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%x", at + 3);
+    const std::string fault = FaultOfPatchedExport(*m, "_GetFreeFramebufferSize@0", {0x31, 0xC0, 0x50, 0xD9, 0xE8, 0xC3}, {});
+    EXPECT_NE(fault.find(std::string("x87 instruction at ") + address), std::string::npos) << fault;
+    EXPECT_EQ(MachineOf(*m)->lastCall().instructions, 2u);
+    EXPECT_EQ(MachineOf(*m)->lastCall().stackBytes, 4u);
+}
+
 // The classifier on its own: instructions of the general registers, some of
 // them in the 0F map or with the bytes of a VEX prefix, pass; those of the
 // x87, MMX, SSE and AVX register files do not.

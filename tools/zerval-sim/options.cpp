@@ -91,7 +91,7 @@ Options ParseOptions(int argc, char **argv)
 {
     Options o;
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
-    std::string attachParam;
+    std::string attachParam, irql;
     std::vector<std::string> disableRows, rows, traceEntries, values;
     bool imageGiven = false;
 
@@ -120,6 +120,8 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--tv", o.tv, "run this rmx.sys image as the TV driver instead of the simulated one");
     app.add_option("--display", o.display,
                    "run this display-driver image: its DriverEntry attaches the module instead of lDllAttach(0, 0, 0, 0)");
+    app.add_option("--irql", irql,
+                   "run each entry at this IRQL (PASSIVE_LEVEL, APC_LEVEL, DISPATCH_LEVEL), at most what zerval.h allows it");
     app.add_option("--attach-param", attachParam, "lDllAttach's AttachParam, which the services driver receives");
     app.add_option("--save-written", o.saveWritten,
                    "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
@@ -219,6 +221,10 @@ Options ParseOptions(int argc, char **argv)
         throw UsageError("--save-written: keeps what a display driver wrote; give --display too");
     if (!attachParam.empty())
         o.attachParam = Number("--attach-param", attachParam);
+    if (!irql.empty() && !(o.irql = emu::ParseIrql(irql)))
+        throw UsageError("--irql: '" + irql + "' is not PASSIVE_LEVEL, APC_LEVEL or DISPATCH_LEVEL (or 0 to 2)");
+    if (o.irql && o.host)
+        throw UsageError("--irql: the host build runs at no IRQL (drop --backend host)");
     if (o.json && o.matrix)
         throw UsageError("list: --json and --matrix are two different views; give one");
     for (const std::string &entry : traceEntries)

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "irql.h"
 #include "mode_text.h"
 
 struct UsageError : std::runtime_error {
@@ -47,6 +48,9 @@ struct Options {
     std::string display;   // a display driver whose DriverEntry attaches the module
     std::string saveWritten;  // a folder for the files the display driver wrote
     uint32_t attachParam = 0;  // lDllAttach's AttachParam, passed on to the services driver
+    // The IRQL the image's entries run at, each at most what zerval.h allows
+    // it (image backend only); none: PASSIVE_LEVEL.
+    std::optional<emu::Irql> irql;
 
     Command command = Command::List;
     bool json = false;

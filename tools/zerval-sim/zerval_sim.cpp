@@ -602,6 +602,8 @@ int Run(const Options &o)
     std::unique_ptr<ModuleUnderTest> m;
     try {
         m = o.host ? MakeModule(Backend::Host) : MakeImageModule(image, Neighbours(o, image));
+        if (o.irql)
+            RunAt(*m, *o.irql);
     } catch (const emu::Error &e) {
         throw ToolError(ImageShown(o) + ": " + e.what());
     }

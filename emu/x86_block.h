@@ -1,0 +1,45 @@
+// What the machine needs to know of a block of i386 code the engine is about
+// to run, read once from its bytes: how many instructions it holds, where the
+// last begins, how each moves the stack pointer, and where its first
+// instruction lies that the block's static reading cannot account for (an
+// x87/MMX/SSE/AVX instruction, one that sets ESP from something other than a
+// constant, or one this reader does not know).  From there on the machine
+// looks at each instruction as it runs.
+#ifndef ZERVAL_EMU_X86_BLOCK_H
+#define ZERVAL_EMU_X86_BLOCK_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace emu {
+
+struct BlockReading {
+    uint32_t instructions = 0;  // read statically, from the block's start
+    uint32_t read = 0;          // their bytes: where the rest (if any) begins
+    uint32_t lastOffset = 0;    // of the last of them
+    // The lowest ESP at the start of any of them, relative to ESP at the
+    // block's start (0 or below).
+    int32_t lowestEsp = 0;
+};
+
+// The length of the one instruction at `bytes` (at most `size` bytes), and
+// what it does to ESP: `espDelta` when that is a constant, `espKnown` false
+// when it is not (mov esp, ebp; leave; and esp, -16; pop esp).  0 when the
+// instruction is one this reader does not know, or longer than `size`.
+struct Instruction {
+    uint32_t length = 0;
+    int32_t espDelta = 0;
+    bool espKnown = true;
+};
+Instruction ReadInstruction(const uint8_t *bytes, size_t size);
+
+// Reads the block up to the first instruction that is a floating-point or
+// SIMD one, that leaves ESP unknown (that one is read, what follows is not),
+// that this reader does not know, or whose address `stop(offset)` says the
+// machine watches itself.
+BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
+
+} // namespace emu
+
+#endif
