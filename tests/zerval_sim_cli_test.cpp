@@ -105,6 +105,14 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
     ExpectOneErrorLine({"validate", "800x600x16"}, "validate: mode '800x600x16' is not WIDTHxHEIGHTxBPP@HZ.*");
     ExpectOneErrorLine({"validate", "800x70000x16@75"}, "validate: mode '800x70000x16@75': height 70000 is outside 0 to 65535");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--option", "-1"}, "--option: '-1' is negative; give 0 to 0xffffffff");
+    // A range that starts above 0 says so, for a negative value and for 0.
+    ExpectOneErrorLine({"--attaches", "-3"}, "--attaches: '-3' is negative; give 1 to 1000");
+    ExpectOneErrorLine({"--attaches", "0"}, "--attaches: '0' is below 1; give 1 to 1000");
+    // A one-value option given twice is not one that lacks its value.
+    ExpectOneErrorLine({"--profile", "a.json", "--profile", "b.json"},
+                       "--profile: given 2 times; it takes one value, give it once");
+    ExpectOneErrorLine({"--image=a.sys", "--image", "b.sys"}, "--image: given 2 times; it takes one value, give it once");
+    ExpectOneErrorLine({"--display", "-"}, "--display: a display driver is bound by its file name; give its path, not -");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--option", "0x100000000"}, "--option: '0x100000000' is above 0xffffffff.*");
     ExpectOneErrorLine({"function", "abc"}, "function: 'abc' is not a whole number \\(decimal or 0x hex\\)");
     ExpectOneErrorLine({"function", "1", "2"}, "function: needs one value .*got 2");
@@ -119,9 +127,9 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
     ExpectOneErrorLine({"--backend", "host", "--image", kImage}, "--image and --backend host: .*");
     ExpectOneErrorLine({"--empty-hook", "pfnNope"}, "--empty-hook: no hook 'pfnNope' .*");
     ExpectOneErrorLine({"--trace-entry", "Nope"}, "--trace-entry: no entry 'Nope' .*");
-    ExpectOneErrorLine({"--refuse-pool", "0"}, "--refuse-pool: '0' is 0; give 1 or more");
-    ExpectOneErrorLine({"--attaches", "1001"}, "--attaches: '1001' is above 0x3e8 \\(1000\\)");
-    ExpectOneErrorLine({"--disable-row", "62"}, "--disable-row: '62' is above 0x3d \\(61\\)");
+    ExpectOneErrorLine({"--refuse-pool", "0"}, "--refuse-pool: '0' is below 1; give 1 to 0xffffffff");
+    ExpectOneErrorLine({"--attaches", "1001"}, "--attaches: '1001' is above 1000; give 1 to 1000");
+    ExpectOneErrorLine({"--disable-row", "62"}, "--disable-row: '62' is above 61; give 0 to 61");
     ExpectOneErrorLine({"--row", "3=abc"}, "--row: '3=abc' is not N=WIDTHxHEIGHTxBPP.*");
     ExpectOneErrorLine({"--rates", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"}, "--rates: 17 rates; the table holds 16");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--attributes", "1"}, "set: --attributes needs --unlisted.*");
@@ -317,7 +325,9 @@ TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
     run = RunTool(kSim, {"--services", std::string(ZERVAL_WINE_DRIVERS_DIR) + "/cdecl/kelv.sys", "--tv", tv, "--display",
                          probe, "--save-written", s.dir()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(std::regex_search(run.err, std::regex("^zerval-sim: error: the module faulted: .*stack unbalanced.*\n$")));
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("^zerval-sim: error: .*/cdecl/kelv.sys, the services driver, broke "
+                                                      "the rules, not zerval.sys: .*stack unbalanced.*\n$")))
+        << run.err;
     EXPECT_TRUE(std::regex_search(run.out, std::regex("^zprobe.sys wrote .*, saved as " + saved + "\n$"))) << run.out;
     const std::string cut = ReadAll(saved);
     EXPECT_EQ(cut.substr(cut.rfind('\n') + 1), "attach 1: lDllAttach(0, 0, 0, 0, &result) = ");
