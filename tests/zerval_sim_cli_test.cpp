@@ -472,3 +472,119 @@ TEST(ToolsInACopiedBuildTree, ZervalBenchComparesWithTheTreesOwnBaseline)
     EXPECT_NE(run.out.find("zerval.sys (gnu): " + s.dir() + "/image-gnu/zerval.sys\n"), std::string::npos);
     EXPECT_NE(run.out.find("against " + s.dir() + "/bench/baseline.txt"), std::string::npos) << run.out;
 }
+
+namespace {
+
+// What a run reads is bounded, standard input included, and what it writes
+// must arrive: each rough input is one line and status 1, never a hang.
+TEST(ZervalSimInputs, EveryReadIsBoundedAndRefusedInOneLine)
+{
+    const Scratch s;
+    const std::string limit = ": larger than 16 MiB, the most zerval-sim reads from a file";
+    // Endless devices are refused after the limit, not read to the end.
+    ExpectOneErrorLine({"--image", "/dev/zero"}, "/dev/zero" + limit);
+    ExpectOneErrorLine({"--profile", "/dev/zero"}, "/dev/zero" + limit);
+    ExpectOneErrorLine({"edid", "/dev/urandom"}, "/dev/urandom" + limit);
+    // One byte past the limit is too much; the limit itself is read.
+    const std::string big = s.file("big.json", std::string((16u << 20) + 1, ' '));
+    ExpectOneErrorLine({"--profile", big}, big + limit);
+    const std::string atLimit = s.file("at-limit.json", "{}" + std::string((16u << 20) - 2, ' '));
+    EXPECT_EQ(RunTool(kSim, {"--profile", atLimit, "profile"}).status, 0);
+}
+
+TEST(ZervalSimInputs, DashIsStandardInput)
+{
+    const Scratch s;
+    const std::string small = kSource + "/profiles/small.json";
+    ToolRun run = RunTool(kSim, {"--profile", "-", "list", "--json"}, {small, ""});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out)["NumModesFromBIOSDLL"], 104);
+    run = RunTool(kSim, {"--image", "-"}, {kImage, ""});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\nimage: standard input\n"), std::string::npos) << run.out;
+    run = RunTool(kSim, {"edid", "-"}, {kSource + "/tests/data/edid/analog-02.bin", ""});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("standard input: EDID 1.3, analog", 0), 0u) << run.out;
+    // Bad input from it is named as such, and it is read once.
+    const ToolRun text = RunTool(kSim, {"--image", "-"}, {s.file("text.txt", "hello\n"), ""});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(text.err, "zerval-sim: error: standard input: not a PE image (no MZ header)\n");
+    const ToolRun twice = RunTool(kSim, {"--profile", "-", "--edid", "-"}, {small, ""});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_EQ(twice.err, "zerval-sim: error: standard input: already read for another option (give - to one of them "
+                         "only)\n");
+}
+
+TEST(ZervalSimInputs, OutputThatCannotBeWrittenIsAnError)
+{
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"list", "--json"}, {"function", "1"}, {"--version"}}) {
+        SCOPED_TRACE(args.empty() ? "list" : args[0]);
+        const ToolRun run = RunTool(kSim, args, {"/dev/null", "/dev/full"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(std::regex_match(run.err, std::regex("zerval-sim: error: standard output: cannot write it \\(.*\\)\n")))
+            << run.err;
+    }
+}
+
+// An image of another kind is named by its kind, whatever the role.
+TEST(ZervalSimInputs, AProgramOfAnotherKindIsNamedAsSuch)
+{
+    const Scratch s;
+    const std::string console = PatchedImage(s, "tool.exe", [](std::string &b, size_t, size_t opt) { Put16(b, opt + 68, 3); });
+    const std::string kind = ": not a native driver \\(subsystem 3, a kernel-mode driver has 1\\)";
+    ExpectOneErrorLine({"--image", console}, console + kind);
+    for (const char *role : {"--services", "--tv", "--display"})
+        ExpectOneErrorLine({role, console}, console + kind);
+    const std::string text = s.file("notes.txt", "MZ, but only text\n");
+    for (const char *role : {"--image", "--services", "--display"})
+        ExpectOneErrorLine({role, text}, text + ": .*");
+}
+
+TEST(ZervalSimOutput, JsonCarriesTheImageAndTheAttachLines)
+{
+    ToolRun run = RunTool(kSim, {"--attaches", "2", "list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["backend"], "image");
+    EXPECT_TRUE(std::regex_search(j["image"].get<std::string>(), std::regex("image-gnu/zerval\\.sys$"))) << j["image"];
+    ASSERT_EQ(j["attaches"].size(), 2u);
+    EXPECT_EQ(j["attaches"][1]["returned"], true);
+    EXPECT_TRUE(std::regex_match(j["attaches"][1]["line"].get<std::string>(),
+                                 std::regex("lDllAttach \\(2 of 2\\): TRUE, \\d+ instructions in the image, .*")))
+        << j["attaches"][1]["line"];
+
+    run = RunTool(kSim, {"--backend", "host", "--init-fails", "list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["backend"], "host");
+    EXPECT_TRUE(j["image"].is_null());
+    EXPECT_EQ(j["attaches"][0]["line"], "lDllAttach: FALSE (pfnInit answered FALSE; hook table wiped, result byte not "
+                                        "written, the earlier list stays)");
+}
+
+TEST(ZervalSimOutput, ProfileNamesAreShownAsTheProfileSaysAndPrintable)
+{
+    const Scratch s;
+    const std::string raw = s.file("raw.json", "{\"name\": \"a\\u001b[2Jb\", \"description\": \"line\\nbreak\"}");
+    ToolRun run = RunTool(kSim, {"--profile", raw});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), "profile: a\\x1b[2Jb - line\\x0abreak\n");
+    // Unnamed: not the built-in accept-all adapter's name, though it limits.
+    const std::string unnamed = s.file("unnamed.json", R"({"maxWidth": 800})");
+    run = RunTool(kSim, {"--profile", unnamed});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), "profile: unnamed, from " + unnamed + "\n");
+    run = RunTool(kSim, {"--profile", unnamed, "profile"});
+    EXPECT_EQ(nlohmann::json::parse(run.out)["name"], "");
+}
+
+TEST(ZervalSimOutput, VersionIsOneLine)
+{
+    const ToolRun run = RunTool(kSim, {"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("zerval-sim ") + ZERVAL_VERSION_STRING + "\n");
+    EXPECT_EQ(run.err, "");
+}
+
+} // namespace

@@ -182,11 +182,9 @@ Options ParseOptions(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
-        std::cout << app.help();
-        std::exit(0);
+        throw Answered{app.help()};
     } catch (const CLI::CallForVersion &) {
-        std::cout << app.version() << "\n";
-        std::exit(0);
+        throw Answered{app.version() + "\n"};
     } catch (const CLI::ParseError &e) {
         throw UsageError(Reworded(e, argc, argv));
     }

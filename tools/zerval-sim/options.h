@@ -18,6 +18,11 @@
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// What the command line asked for instead of a run: the help or the version,
+// to print as the whole output.
+struct Answered {
+    std::string text;
+};
 
 // The files the run reads ("-": standard input) and the real images that
 // stand in for the simulated neighbours (image backend only).
@@ -81,7 +86,7 @@ struct Options {
 // The entries --trace-entry accepts, in the module's export order.
 const std::vector<std::string> &EntryNames();
 
-// Reads argv.  Prints the help or the version and exits 0 when asked for it.
+// Reads argv.  Throws Answered when it asks for the help or the version.
 Options ParseOptions(int argc, char **argv);
 
 #endif

@@ -42,6 +42,9 @@ int main(int argc, char **argv)
     try {
         const Options options = ParseOptions(argc, argv);
         status = CommandOf(options.request.command).run(options);
+    } catch (const Answered &a) {
+        std::cout << a.text;
+        status = 0;
     } catch (const UsageError &e) {
         Die(e.what());
     } catch (const ToolError &e) {
