@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "accept_all.h"
 #include "build_products.h"
 #include "image_backend.h"
 
@@ -56,17 +57,17 @@ TEST(NeighbourImages, AcceptAllPublishesEveryModeUsable)
     uint8_t result = 0xFF;
     ASSERT_EQ(Attach(*m, kAcceptAll, result), TRUE);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), accept_all::Records());
     const auto list = m->published();
-    ASSERT_EQ(list.size(), 916u);
-    EXPECT_EQ(list[3].VisScreenWidth, 640u);
-    EXPECT_EQ(list[3].VisScreenHeight, 480u);
-    EXPECT_EQ(list[3].BitsPerPlane, 8u);
-    EXPECT_EQ(list[3].Frequency, 44u);
-    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Length == 80; }));
+    ASSERT_EQ(list.size(), accept_all::Records());
+    EXPECT_EQ(list[rules::kLeadingRecords].VisScreenWidth, 640u);
+    EXPECT_EQ(list[rules::kLeadingRecords].VisScreenHeight, 480u);
+    EXPECT_EQ(list[rules::kLeadingRecords].BitsPerPlane, 8u);
+    EXPECT_EQ(list[rules::kLeadingRecords].Frequency, 44u);
+    EXPECT_TRUE(std::all_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Length == 80; }));
 
-    VIDEO_MODE_INFORMATION record = list[3];
+    VIDEO_MODE_INFORMATION record = list[rules::kLeadingRecords];
     record.Length = 0;
     m->vValidateMode(&record, 0);
     EXPECT_EQ(record.Length, 80u);
@@ -79,15 +80,15 @@ TEST(NeighbourImages, AnswersOfTheExampleReachTheDisplayDriver)
     uint8_t result = 0xFF;
     ASSERT_EQ(Attach(*m, kRefuseAll, result), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), rules::kLeadingRecords);
 
     // Every mode answered at 60 Hz: only the probe at 60 Hz matches, once per row.
     ASSERT_EQ(Attach(*m, kRewriteRefresh, result), TRUE);
     const auto list = m->published();
-    ASSERT_GT(list.size(), 3u);
-    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 60; }));
+    ASSERT_GT(list.size(), rules::kLeadingRecords);
+    EXPECT_TRUE(std::all_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Frequency == 60; }));
     std::set<std::tuple<uint32_t, uint32_t, uint32_t>> modes;
-    for (auto r = list.begin() + 3; r != list.end(); ++r)
+    for (auto r = list.begin() + rules::kLeadingRecords; r != list.end(); ++r)
         EXPECT_TRUE(modes.insert({r->VisScreenWidth, r->VisScreenHeight, r->BitsPerPlane}).second)
             << "a row published twice";
 
@@ -112,7 +113,7 @@ TEST(NeighbourImages, FailedInitAndEmptyHooksRefuseTheAttach)
         EXPECT_EQ(Attach(*m, behaviour, result), FALSE) << behaviour;
         EXPECT_EQ(result, 0x5A) << behaviour;
         EXPECT_EQ(m->publishedAddress(), first) << behaviour;
-        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u) << behaviour;
+        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes()) << behaviour;
         EXPECT_EQ(m->GetFreeFramebufferSize(), 0u) << behaviour;
         EXPECT_EQ(m->MeltoBiosDll(1, 2, 3), FALSE) << behaviour;
     }
@@ -127,9 +128,9 @@ TEST(NeighbourImages, TheDisplayDriverRunsTheWholeStack)
     // It took 200 Hz and 320x200 at 8 bits out of the catalogue before attaching.
     EXPECT_EQ(m->rate(15), 0u);
     const auto list = m->published();
-    ASSERT_GT(list.size(), 3u);
+    ASSERT_GT(list.size(), rules::kLeadingRecords);
     EXPECT_EQ(list[0].Length, 80u);  // the leading records, filled in by the display driver
-    EXPECT_TRUE(std::none_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 200; }));
+    EXPECT_TRUE(std::none_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Frequency == 200; }));
 }
 
 TEST(NeighbourImages, AMissingExportFailsTheLoad)

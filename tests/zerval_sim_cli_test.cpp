@@ -13,6 +13,7 @@
 #include <fstream>
 #include <regex>
 
+#include "accept_all.h"
 #include "build_products.h"
 #include "run_tool.h"
 
@@ -331,6 +332,23 @@ TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
     EXPECT_TRUE(std::regex_search(run.out, std::regex("^zprobe.sys wrote .*, saved as " + saved + "\n$"))) << run.out;
     const std::string cut = ReadAll(saved);
     EXPECT_EQ(cut.substr(cut.rfind('\n') + 1), "attach 1: lDllAttach(0, 0, 0, 0, &result) = ");
+}
+
+// The example services and TV drivers accept every mode: the whole list, with
+// either image.
+TEST(ZervalSimScenarios, RealSiblingsPublishTheAcceptAllList)
+{
+    const std::vector<std::string> siblings = {"--services", products::Existing(products::kExampleServices), "--tv",
+                                               products::Existing(products::kExampleTv)};
+    const std::string list = std::to_string(accept_all::Modes()) + " modes published (ORVX_NUM_MODES " +
+                             std::to_string(accept_all::Records()) + ", ";
+    for (const std::string &image : {kImage, products::Existing(products::kImageMsvc)}) {
+        std::vector<std::string> args = siblings;
+        args.insert(args.end(), {"--image", image});
+        const ToolRun run = RunTool(kSim, args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("\n" + list), std::string::npos) << image << "\n" << run.out;
+    }
 }
 
 TEST(ZervalSimScenarios, CatalogueEditsTakeEffectAtTheAttach)
