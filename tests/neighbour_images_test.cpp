@@ -136,12 +136,12 @@ TEST(NeighbourImages, TheDisplayDriverRunsTheWholeStack)
 TEST(NeighbourImages, AMissingExportFailsTheLoad)
 {
     std::vector<emu::Neighbour> images = Siblings();
-    Patch(images[0].image, "_Attach@16", "_Attack@16");
+    Patch(images[0].image, decorated::Attach, "_Attack@16");
     EXPECT_NE(LoadError(images).find("zerval.sys imports kelv.sys!_Attach@16, which kelv.sys does not export (it "
                                      "exports _Attack@16)"),
               std::string::npos);
     images = Siblings();
-    Patch(images[1].image, "_S_RMX_Control@12", "_S_RMX_Kontrol@12");
+    Patch(images[1].image, decorated::S_RMX_Control, "_S_RMX_Kontrol@12");
     EXPECT_NE(LoadError(images).find("rmx.sys!_S_RMX_Control@12"), std::string::npos);
     images = Siblings();
     images.push_back({"example_display.sys", pe::Load(products::Existing(products::kExampleDisplay))});
@@ -154,7 +154,7 @@ std::vector<emu::Neighbour> SiblingsWithAttach(const std::vector<uint8_t> &code)
 {
     std::vector<emu::Neighbour> images = Siblings();
     pe::Image &kelv = images[0].image;
-    const uint32_t attach = kelv.exported("_Attach@16")->rva;
+    const uint32_t attach = kelv.exported(decorated::Attach)->rva;
     const pe::Section *text = kelv.section(".text");
     EXPECT_NE(text, nullptr);
     std::copy(code.begin(), code.end(), kelv.bytes.begin() + text->rawOffset + (attach - text->virtualAddress));
@@ -217,7 +217,7 @@ TEST(NeighbourImages, AFaultOfTheModuleIsNotBlamedOnANeighbour)
 {
     auto m = WithSiblings();
     try {
-        MachineOf(*m)->call("_vValidateMode@8", {0x10, 0});  // a record in the NULL page: the module reads it
+        MachineOf(*m)->call(decorated::vValidateMode, {0x10, 0});  // a record in the NULL page: the module reads it
         FAIL() << "no fault";
     } catch (const emu::Fault &f) {
         EXPECT_EQ(f.culprit, "") << f.what();
