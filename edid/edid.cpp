@@ -1,18 +1,13 @@
 #include "edid.h"
 
+#include "number_text.h"
+
 #include <cctype>
 #include <cstdio>
 
 namespace edid {
 
 namespace {
-
-std::string Hex2(uint32_t v)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02x", v & 0xFF);
-    return buf;
-}
 
 struct Established {
     uint32_t width, height, hz;
@@ -184,8 +179,9 @@ Edid Decode(const std::vector<uint8_t> &bytes)
     for (size_t i = 0; i < kBlockBytes; ++i)
         sum += b[i];
     if (sum % 256 != 0)
-        throw BadEdid("base block checksum " + Hex2(b[127]) + " is wrong: the block adds up to " + Hex2(sum) +
-                      " instead of 0x00 (byte 0x7f should be " + Hex2(b[127] - sum) + ")");
+        throw BadEdid("base block checksum " + text::Hex(b[127], 2) + " is wrong: the block adds up to " +
+                      text::Hex(sum % 256, 2) + " instead of 0x00 (byte 0x7f should be " +
+                      text::Hex((b[127] - sum) & 0xFFu, 2) + ")");
     Edid e;
     e.version = b[18];
     e.revision = b[19];

@@ -22,7 +22,7 @@ void SetMonitor(const Edid &e, sim::Profile &p)
         return;
     }
     for (const Timing &t : e.timings) {
-        const sim::MonitorMode m{t.width, t.height, t.refreshHz()};
+        const text::MonitorMode m{t.width, t.height, t.refreshHz()};
         if (!t.interlaced && m.refresh != 0 &&
             std::find(p.monitorModes.begin(), p.monitorModes.end(), m) == p.monitorModes.end())
             p.monitorModes.push_back(m);

@@ -1,5 +1,7 @@
 #include "pe_image.h"
 
+#include "number_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,12 +10,7 @@
 
 namespace pe {
 
-std::string Hex(uint64_t v)
-{
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
+std::string Hex(uint64_t v) { return text::Hex(v); }
 
 namespace {
 

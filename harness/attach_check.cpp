@@ -163,7 +163,7 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
             } else {
                 if (made[0].live)
                     fail("the candidate list was not freed");
-                if (made[1].size != uint64_t{n + 3} * sizeof(VIDEO_MODE_INFORMATION))
+                if (made[1].size != uint64_t{n + rules::kLeadingRecords} * sizeof(VIDEO_MODE_INFORMATION))
                     fail("published array of " + std::to_string(made[1].size) + " bytes for " + std::to_string(n) +
                          " modes");
                 if (made[1].address == 0) {
@@ -174,8 +174,9 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
                     built = true;
                     if (numModes != n)
                         fail("NumModesFromBIOSDLL " + std::to_string(numModes) + ", want " + std::to_string(n));
-                    if (orvx != numModes + 3)
-                        fail("ORVX_NUM_MODES " + std::to_string(orvx) + " is not NumModesFromBIOSDLL + 3");
+                    if (orvx != numModes + rules::kLeadingRecords)
+                        fail("ORVX_NUM_MODES " + std::to_string(orvx) + " is not NumModesFromBIOSDLL + " +
+                             std::to_string(rules::kLeadingRecords));
                     if (address != made[1].address)
                         fail("pModeInfoFromBIOSDLL is not the array just allocated");
                 }
@@ -187,12 +188,12 @@ std::vector<std::string> CheckAttach(ModuleUnderTest &m, const AttachScene &scen
         arrays.addresses.insert(address);
         const std::vector<VIDEO_MODE_INFORMATION> list = m.readList(address, orvx);
         const VIDEO_MODE_INFORMATION zero{};
-        for (uint32_t k = 0; k < 3; ++k)
+        for (uint32_t k = 0; k < rules::kLeadingRecords; ++k)
             if (!SameWrittenFields(list[k], zero))
                 fail("leading record " + std::to_string(k) + " is not zero");
         for (size_t k = 0; k < expected.size(); ++k)
-            if (!SameWrittenFields(list[3 + k], expected[k])) {
-                fail("record " + std::to_string(3 + k) + " is not the first answer with its mark");
+            if (!SameWrittenFields(list[rules::kLeadingRecords + k], expected[k])) {
+                fail("record " + std::to_string(rules::kLeadingRecords + k) + " is not the first answer with its mark");
                 break;
             }
     }

@@ -41,7 +41,7 @@ public:
     {
         if (mode != nullptr)
             machine_.write(kRecord, mode, sizeof *mode);
-        call("_vValidateMode@8", {mode != nullptr ? kRecord : 0, flags});
+        call(decorated::vValidateMode, {mode != nullptr ? kRecord : 0, flags});
         if (mode != nullptr)
             machine_.read(kRecord, mode, sizeof *mode);
     }
@@ -49,18 +49,18 @@ public:
     {
         if (mode != nullptr)
             machine_.write(kRecord, mode, sizeof *mode);
-        return call("_SetMode@8", {mode != nullptr ? kRecord : 0, option});
+        return call(decorated::SetMode, {mode != nullptr ? kRecord : 0, option});
     }
     uint8_t Orvalen_Function(uint32_t value) override
     {
-        return static_cast<uint8_t>(call("_Orvalen_Function@4", {value}));
+        return static_cast<uint8_t>(call(decorated::Orvalen_Function, {value}));
     }
     uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) override
     {
-        return static_cast<uint8_t>(call("_MeltoBiosDll@12", {a, b, c}));
+        return static_cast<uint8_t>(call(decorated::MeltoBiosDll, {a, b, c}));
     }
-    uint32_t GetFreeFramebufferSize() override { return call("_GetFreeFramebufferSize@0", {}); }
-    uint32_t BiosDllSetInitialValue() override { return call("_BiosDllSetInitialValue@0", {}); }
+    uint32_t GetFreeFramebufferSize() override { return call(decorated::GetFreeFramebufferSize, {}); }
+    uint32_t BiosDllSetInitialValue() override { return call(decorated::BiosDllSetInitialValue, {}); }
 
     void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) override
     {

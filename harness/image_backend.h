@@ -6,12 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "decorated_names.h"
 #include "machine.h"
 #include "module_under_test.h"
 #include "pe_image.h"
 
 // The module's attach entry, as the image exports it.
-constexpr const char *kAttachExport = "_lDllAttach@20";
+constexpr const char *kAttachExport = decorated::lDllAttach;
 
 // The build makes the image twice from the same sources, in the GNU dialect
 // (mingw-w64 gcc, ld) and in the MSVC dialect (clang-cl, lld-link).

@@ -13,6 +13,10 @@
 
 namespace rules {
 
+// "Records 0, 1 and 2 belong to the display driver; records 3 to N + 2 hold
+// the modes found": the published array's leading records.
+constexpr uint32_t kLeadingRecords = 3;
+
 // "Skip the row if its BitsPerPixel is 24 and it is 800 by 600, or 640 by
 // 480, or 720 pixels wide at any height."
 inline bool SkippedAtItsDepth(const ModeTableEntry &row)

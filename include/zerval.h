@@ -32,6 +32,11 @@ typedef struct ModeTableEntry {
 #define ZERVAL_MODE_TABLE_ROWS 62u
 #define ZERVAL_FREQUENCY_TABLE_ENTRIES 16u
 
+/* The published array begins with records the display driver fills itself:
+   records 0 to ZERVAL_LEADING_RECORDS - 1 (0, 1 and 2); the modes found
+   follow from record ZERVAL_LEADING_RECORDS on. */
+#define ZERVAL_LEADING_RECORDS 3u
+
 /* Length of a published record: 80 marks a usable mode, 0 an unusable one. */
 #define ZERVAL_MODE_USABLE ((ULONG)sizeof(VIDEO_MODE_INFORMATION))
 #define ZERVAL_MODE_UNUSABLE 0u
@@ -124,7 +129,8 @@ ZERVAL_IMPORT extern ULONG freqTableSize;
 /* The published mode list: pModeInfoFromBIOSDLL, an array of ORVX_NUM_MODES
    records, the first three left to the display driver, then the modes found,
    in catalogue order (zerval_hooks.h gives the build's rules).  After a build
-   that published, NumModesFromBIOSDLL is ORVX_NUM_MODES - 3.  After a build
+   that published, NumModesFromBIOSDLL is ORVX_NUM_MODES - 3
+   (ZERVAL_LEADING_RECORDS).  After a build
    whose working memory was refused, NumModesFromBIOSDLL is 0 while
    ORVX_NUM_MODES and pModeInfoFromBIOSDLL still describe the earlier list
    (0 and NULL before any): size the array by ORVX_NUM_MODES.  The array is

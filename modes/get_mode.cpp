@@ -114,8 +114,8 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
     }
     const ULONG found = static_cast<ULONG>(next - candidates);
 
-    // Three leading records belong to the display driver.
-    const ULONG total = found + 3;
+    // The leading records belong to the display driver.
+    const ULONG total = found + ZERVAL_LEADING_RECORDS;
     VIDEO_MODE_INFORMATION *const list = static_cast<VIDEO_MODE_INFORMATION *>(
         ExAllocatePoolWithTag(PagedPool, total * sizeof(VIDEO_MODE_INFORMATION), ZERVAL_POOL_TAG));
     if (list == nullptr) {
@@ -123,7 +123,7 @@ extern "C" LONG ZERVAL_CALL GetMode(ULONG_PTR Context, ULONG_PTR ModeParam)
         return -1;
     }
     VideoPortZeroMemory(list, total * sizeof(VIDEO_MODE_INFORMATION));
-    VIDEO_MODE_INFORMATION *record = list + 3;
+    VIDEO_MODE_INFORMATION *record = list + ZERVAL_LEADING_RECORDS;
     for (const ModeQuery *candidate = candidates; candidate != next; ++candidate)
         Publish(*record++, *candidate);
     ExFreePool(candidates);

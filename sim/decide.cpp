@@ -32,7 +32,7 @@ static bool MonitorCan(const Profile &p, const Query &q, uint16_t rate)
     if (p.monitorMaxPixelRate && uint64_t(q.width) * q.height * rate > p.monitorMaxPixelRate)
         return false;
     return p.monitorModes.empty() ||
-           std::find(p.monitorModes.begin(), p.monitorModes.end(), MonitorMode{q.width, q.height, rate}) !=
+           std::find(p.monitorModes.begin(), p.monitorModes.end(), text::MonitorMode{q.width, q.height, rate}) !=
                p.monitorModes.end();
 }
 

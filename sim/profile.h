@@ -40,7 +40,7 @@ struct Profile {
     uint32_t monitorMaxRefresh = 0;
     uint32_t monitorMaxLineRate = 0;     // lines per second
     uint64_t monitorMaxPixelRate = 0;    // pixels per second
-    std::vector<MonitorMode> monitorModes;  // when listed, only these
+    std::vector<text::MonitorMode> monitorModes;  // when listed, only these
     // The EDID file the monitor fields are taken from, as the profile names
     // it (relative to the profile's folder); the tools read it.
     std::string edid;

@@ -87,15 +87,15 @@ std::vector<uint16_t> Depths(const json &j)
                   });
 }
 
-std::vector<MonitorMode> MonitorModes(const json &j)
+std::vector<text::MonitorMode> MonitorModes(const json &j)
 {
     return ListOf(j, "monitorModes", "expected a list of \"WIDTHxHEIGHT@HZ\" strings",
                   [](const json &e, const std::string &name) {
                       if (!e.is_string())
                           Bad(name, "expected a \"WIDTHxHEIGHT@HZ\" string");
                       try {
-                          return ParseMonitorMode(e.get<std::string>());
-                      } catch (const BadText &x) {
+                          return text::ParseMonitorMode(e.get<std::string>());
+                      } catch (const text::BadText &x) {
                           Bad(name, x.what());
                       }
                   });
@@ -151,7 +151,11 @@ Profile ProfileFromJson(const std::string &text)
     if (!j.is_object())
         throw std::runtime_error("a profile is a JSON object ({ ... }), not " + std::string(j.type_name()));
 
+    // A profile read from a file is named and described by its own fields
+    // only; without them it has neither.
     Profile p;
+    p.name.clear();
+    p.description.clear();
     const uint64_t u32 = 0xFFFFFFFFu;
     for (auto it = j.begin(); it != j.end(); ++it) {
         const std::string &k = it.key();
@@ -234,8 +238,8 @@ std::string ProfileToJson(const Profile &p)
         if (p.hooks & HookBit(static_cast<Hook>(h)))
             hooks.push_back(HookName(static_cast<Hook>(h)));
     json modes = json::array();
-    for (const MonitorMode &m : p.monitorModes)
-        modes.push_back(ToText(m));
+    for (const text::MonitorMode &m : p.monitorModes)
+        modes.push_back(text::ToText(m));
     json j = {
         {"name", p.name},
         {"description", p.description},

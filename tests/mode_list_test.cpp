@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "accept_all.h"
 #include "mode_list_rules.h"
 #include "module_test.h"
 #include "shipped_catalogue.h"
@@ -14,14 +15,14 @@ namespace {
 
 class ModeListTest : public ModuleTest {
 protected:
-    // The published modes, without the display driver's three records.
+    // The published modes, without the display driver's leading records.
     std::vector<VIDEO_MODE_INFORMATION> modes()
     {
         auto all = m->published();
         EXPECT_EQ(all.size(), m->u32("ORVX_NUM_MODES"));
-        if (all.size() < 3)
+        if (all.size() < rules::kLeadingRecords)
             return {};
-        return std::vector<VIDEO_MODE_INFORMATION>(all.begin() + 3, all.end());
+        return std::vector<VIDEO_MODE_INFORMATION>(all.begin() + rules::kLeadingRecords, all.end());
     }
 
     static bool Is(const VIDEO_MODE_INFORMATION &r, uint32_t w, uint32_t h, uint32_t bpp)
@@ -38,12 +39,12 @@ protected:
 TEST_P(ModeListTest, AcceptAllPublishesEveryAllowedCombination)
 {
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
-    EXPECT_EQ(m->log.count(Callee::QueryMode), 2u * 913u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), accept_all::Records());
+    EXPECT_EQ(m->log.count(Callee::QueryMode), accept_all::Probes());
 
     const auto list = modes();
-    ASSERT_EQ(list.size(), 913u);
+    ASSERT_EQ(list.size(), accept_all::Modes());
     EXPECT_TRUE(Is(list[0], 640, 480, 8));
     EXPECT_EQ(list[0].Frequency, 44u);
     for (const auto &r : list) {
@@ -98,7 +99,7 @@ TEST_P(ModeListTest, ProbesSendEnumerateThenUsableFlags)
 {
     ASSERT_EQ(m->attach(), TRUE);
     const auto probes = m->log.of(Callee::QueryMode);
-    ASSERT_EQ(probes.size(), 1826u);
+    ASSERT_EQ(probes.size(), accept_all::Probes());
     for (size_t i = 0; i < probes.size(); i += 2) {
         // Both probes hand the query with a second argument of 0.
         EXPECT_EQ(probes[i].in.flags, 2u);
@@ -145,7 +146,7 @@ TEST_P(ModeListTest, RefreshComparisonUsesAllEightBits)
     };
     ASSERT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), rules::kLeadingRecords);
 }
 
 TEST_P(ModeListTest, HighByteOfAnsweredRefreshIsIgnored)
@@ -155,7 +156,7 @@ TEST_P(ModeListTest, HighByteOfAnsweredRefreshIsIgnored)
         return 1u;
     };
     ASSERT_EQ(m->attach(), TRUE);
-    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
     EXPECT_EQ(modes()[0].Frequency, 44u);
 }
 
@@ -177,7 +178,7 @@ TEST_P(ModeListTest, SecondProbeDecidesTheMarkFirstProbeTheValues)
         return q.bitsPerPixel == 8 ? 1u : 0u;
     };
     ASSERT_EQ(m->attach(), TRUE);
-    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
     for (const auto &r : modes()) {
         EXPECT_EQ(r.Length, r.BitsPerPlane == 8 ? 80u : 0u);
         EXPECT_EQ(r.DriverSpecificAttributeFlags, 0xABCDu);
@@ -209,7 +210,7 @@ TEST_P(ModeListTest, DisabledRowContributesNothing)
         m->setRow(0, row);
         m->log.clear();
         ASSERT_EQ(m->attach(), TRUE);
-        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 16u);
+        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes() - 16u);
         for (const auto &r : modes())
             EXPECT_FALSE(Is(r, 640, 480, 8));
         for (const auto &probe : m->log.of(Callee::QueryMode))
@@ -227,7 +228,7 @@ TEST_P(ModeListTest, SkipRulesForTwentyFourBitsMatchTheWholeResolution)
     m->setRow(35, ModeTableEntry{"X", 1024, 480, 24, 0, 0});
     m->setRow(36, ModeTableEntry{"X", 320, 768, 24, 0, 0});
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
     const auto list = modes();
     const std::pair<uint32_t, uint32_t> sizes[] = {{800, 480}, {1024, 480}, {320, 768}};
     for (const std::pair<uint32_t, uint32_t> &size : sizes) {
@@ -245,9 +246,9 @@ TEST_P(ModeListTest, EveryRowDisabledPublishesOnlyTheLeadingRecords)
     ASSERT_EQ(m->attach(&result), TRUE);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), rules::kLeadingRecords);
     EXPECT_NE(m->publishedAddress(), 0u);
-    EXPECT_EQ(m->published().size(), 3u);
+    EXPECT_EQ(m->published().size(), rules::kLeadingRecords);
     EXPECT_EQ(m->log.count(Callee::QueryMode), 0u);
 }
 
@@ -267,7 +268,7 @@ TEST_P(ModeListTest, RateOf256OrMoreNeverMatches)
     m->setRate(1, 0x10000 + 48);  // low 16 bits: 48
     ASSERT_EQ(m->attach(), TRUE);
     // 57 rows are probed at the first rate (1024x768x24 only at 60 Hz).
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 57u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes() - 57u);
     for (const auto &r : modes())
         EXPECT_NE(r.Frequency, 44u);
     EXPECT_EQ(modes()[0].Frequency, 48u);
@@ -280,19 +281,19 @@ TEST_P(ModeListTest, RateIsTheEntrysLow16Bits)
     // (low byte 60) matches it.  0x1003C is 60 in its low 16 bits, and is 60.
     m->setRate(3, 316);  // 60's slot
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u - 57u - 1u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes() - 57u - 1u);
     for (const auto &probe : m->log.of(Callee::QueryMode)) {
         ASSERT_FALSE(probe.in.width == 1024 && probe.in.height == 768 && probe.in.bitsPerPixel == 24);
         ASSERT_NE(probe.in.refresh, 60u);
     }
-    EXPECT_EQ(m->log.count(Callee::QueryMode), 57u * 16u + (913u - 58u));
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 57u * 16u + (accept_all::Modes() - 58u));
     for (const auto &r : modes())
         ASSERT_NE(r.Frequency, 60u);
 
     m->setRate(3, 0x1003C);
     m->log.clear();
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
     const auto list = modes();
     const auto it = std::find_if(list.begin(), list.end(), [](const auto &r) { return Is(r, 1024, 768, 24); });
     ASSERT_NE(it, list.end());
@@ -304,7 +305,7 @@ TEST_P(ModeListTest, TableSizesBeyondCapacityAreClamped)
     m->setU32("modeTableSize", 0xFFFFFFFFu);
     m->setU32("freqTableSize", 17);
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
     const auto allocations = m->pool.allocations();
     ASSERT_EQ(allocations.size(), 2u);
     EXPECT_EQ(allocations[0].size, 62u * 16u * 16u);
@@ -323,11 +324,11 @@ TEST_P(ModeListTest, EmptyTablesStillMakeTwoNonEmptyAllocations)
 {
     m->setU32("modeTableSize", 0);
     ASSERT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), rules::kLeadingRecords);
     const auto allocations = m->pool.allocations();
     ASSERT_EQ(allocations.size(), 2u);
     EXPECT_EQ(allocations[0].size, 16u);
-    EXPECT_EQ(allocations[1].size, 3u * 80u);
+    EXPECT_EQ(allocations[1].size, rules::kLeadingRecords * 80u);
 }
 
 TEST_P(ModeListTest, TwoTaggedPagedAllocationsPerAttach)
@@ -341,7 +342,7 @@ TEST_P(ModeListTest, TwoTaggedPagedAllocationsPerAttach)
     }
     EXPECT_EQ(allocations[0].size, 62u * 16u * 16u);
     EXPECT_FALSE(allocations[0].live);
-    EXPECT_EQ(allocations[1].size, 916u * 80u);
+    EXPECT_EQ(allocations[1].size, accept_all::Records() * 80u);
     EXPECT_TRUE(allocations[1].live);
     EXPECT_EQ(allocations[1].address, m->publishedAddress());
 }
@@ -354,9 +355,9 @@ TEST_P(ModeListTest, CandidateListRefusedKeepsPreviousList)
     m->pool.failRequest(1);
     EXPECT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), accept_all::Records());
     EXPECT_EQ(m->publishedAddress(), list);
-    EXPECT_EQ(m->published().at(3).Length, 80u);
+    EXPECT_EQ(m->published().at(rules::kLeadingRecords).Length, 80u);
     EXPECT_EQ(m->pool.live().size(), 1u);
 }
 
@@ -367,14 +368,14 @@ TEST_P(ModeListTest, PublishedArrayRefusedFreesCandidatesAndKeepsPreviousList)
     m->pool.failRequest(2);
     EXPECT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), accept_all::Records());
     EXPECT_EQ(m->publishedAddress(), list);
     const auto live = m->pool.live();
     ASSERT_EQ(live.size(), 1u);
     EXPECT_EQ(live[0].address, list);
     // And the next attach succeeds in full.
     EXPECT_EQ(m->attach(), TRUE);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
 }
 
 TEST_P(ModeListTest, FirstBuildRefusedLeavesNothingPublished)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "accept_all.h"
 #include "build_products.h"
 #include "image_backend.h"
 
@@ -56,17 +57,17 @@ TEST(NeighbourImages, AcceptAllPublishesEveryModeUsable)
     uint8_t result = 0xFF;
     ASSERT_EQ(Attach(*m, kAcceptAll, result), TRUE);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 916u);
+    EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), accept_all::Records());
     const auto list = m->published();
-    ASSERT_EQ(list.size(), 916u);
-    EXPECT_EQ(list[3].VisScreenWidth, 640u);
-    EXPECT_EQ(list[3].VisScreenHeight, 480u);
-    EXPECT_EQ(list[3].BitsPerPlane, 8u);
-    EXPECT_EQ(list[3].Frequency, 44u);
-    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Length == 80; }));
+    ASSERT_EQ(list.size(), accept_all::Records());
+    EXPECT_EQ(list[rules::kLeadingRecords].VisScreenWidth, 640u);
+    EXPECT_EQ(list[rules::kLeadingRecords].VisScreenHeight, 480u);
+    EXPECT_EQ(list[rules::kLeadingRecords].BitsPerPlane, 8u);
+    EXPECT_EQ(list[rules::kLeadingRecords].Frequency, 44u);
+    EXPECT_TRUE(std::all_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Length == 80; }));
 
-    VIDEO_MODE_INFORMATION record = list[3];
+    VIDEO_MODE_INFORMATION record = list[rules::kLeadingRecords];
     record.Length = 0;
     m->vValidateMode(&record, 0);
     EXPECT_EQ(record.Length, 80u);
@@ -79,15 +80,15 @@ TEST(NeighbourImages, AnswersOfTheExampleReachTheDisplayDriver)
     uint8_t result = 0xFF;
     ASSERT_EQ(Attach(*m, kRefuseAll, result), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 0u);
-    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), 3u);
+    EXPECT_EQ(m->u32("ORVX_NUM_MODES"), rules::kLeadingRecords);
 
     // Every mode answered at 60 Hz: only the probe at 60 Hz matches, once per row.
     ASSERT_EQ(Attach(*m, kRewriteRefresh, result), TRUE);
     const auto list = m->published();
-    ASSERT_GT(list.size(), 3u);
-    EXPECT_TRUE(std::all_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 60; }));
+    ASSERT_GT(list.size(), rules::kLeadingRecords);
+    EXPECT_TRUE(std::all_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Frequency == 60; }));
     std::set<std::tuple<uint32_t, uint32_t, uint32_t>> modes;
-    for (auto r = list.begin() + 3; r != list.end(); ++r)
+    for (auto r = list.begin() + rules::kLeadingRecords; r != list.end(); ++r)
         EXPECT_TRUE(modes.insert({r->VisScreenWidth, r->VisScreenHeight, r->BitsPerPlane}).second)
             << "a row published twice";
 
@@ -112,7 +113,7 @@ TEST(NeighbourImages, FailedInitAndEmptyHooksRefuseTheAttach)
         EXPECT_EQ(Attach(*m, behaviour, result), FALSE) << behaviour;
         EXPECT_EQ(result, 0x5A) << behaviour;
         EXPECT_EQ(m->publishedAddress(), first) << behaviour;
-        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 913u) << behaviour;
+        EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes()) << behaviour;
         EXPECT_EQ(m->GetFreeFramebufferSize(), 0u) << behaviour;
         EXPECT_EQ(m->MeltoBiosDll(1, 2, 3), FALSE) << behaviour;
     }
@@ -127,20 +128,20 @@ TEST(NeighbourImages, TheDisplayDriverRunsTheWholeStack)
     // It took 200 Hz and 320x200 at 8 bits out of the catalogue before attaching.
     EXPECT_EQ(m->rate(15), 0u);
     const auto list = m->published();
-    ASSERT_GT(list.size(), 3u);
+    ASSERT_GT(list.size(), rules::kLeadingRecords);
     EXPECT_EQ(list[0].Length, 80u);  // the leading records, filled in by the display driver
-    EXPECT_TRUE(std::none_of(list.begin() + 3, list.end(), [](const auto &r) { return r.Frequency == 200; }));
+    EXPECT_TRUE(std::none_of(list.begin() + rules::kLeadingRecords, list.end(), [](const auto &r) { return r.Frequency == 200; }));
 }
 
 TEST(NeighbourImages, AMissingExportFailsTheLoad)
 {
     std::vector<emu::Neighbour> images = Siblings();
-    Patch(images[0].image, "_Attach@16", "_Attack@16");
+    Patch(images[0].image, decorated::Attach, "_Attack@16");
     EXPECT_NE(LoadError(images).find("zerval.sys imports kelv.sys!_Attach@16, which kelv.sys does not export (it "
                                      "exports _Attack@16)"),
               std::string::npos);
     images = Siblings();
-    Patch(images[1].image, "_S_RMX_Control@12", "_S_RMX_Kontrol@12");
+    Patch(images[1].image, decorated::S_RMX_Control, "_S_RMX_Kontrol@12");
     EXPECT_NE(LoadError(images).find("rmx.sys!_S_RMX_Control@12"), std::string::npos);
     images = Siblings();
     images.push_back({"example_display.sys", pe::Load(products::Existing(products::kExampleDisplay))});
@@ -153,7 +154,7 @@ std::vector<emu::Neighbour> SiblingsWithAttach(const std::vector<uint8_t> &code)
 {
     std::vector<emu::Neighbour> images = Siblings();
     pe::Image &kelv = images[0].image;
-    const uint32_t attach = kelv.exported("_Attach@16")->rva;
+    const uint32_t attach = kelv.exported(decorated::Attach)->rva;
     const pe::Section *text = kelv.section(".text");
     EXPECT_NE(text, nullptr);
     std::copy(code.begin(), code.end(), kelv.bytes.begin() + text->rawOffset + (attach - text->virtualAddress));
@@ -216,7 +217,7 @@ TEST(NeighbourImages, AFaultOfTheModuleIsNotBlamedOnANeighbour)
 {
     auto m = WithSiblings();
     try {
-        MachineOf(*m)->call("_vValidateMode@8", {0x10, 0});  // a record in the NULL page: the module reads it
+        MachineOf(*m)->call(decorated::vValidateMode, {0x10, 0});  // a record in the NULL page: the module reads it
         FAIL() << "no fault";
     } catch (const emu::Fault &f) {
         EXPECT_EQ(f.culprit, "") << f.what();

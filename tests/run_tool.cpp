@@ -24,7 +24,7 @@ std::string Slurp(const std::string &path)
 
 } // namespace
 
-ToolRun RunTool(const std::string &program, const std::vector<std::string> &args)
+ToolRun RunTool(const std::string &program, const std::vector<std::string> &args, const ToolIo &io)
 {
     char outPath[] = "/tmp/zerval-run-out-XXXXXX";
     char errPath[] = "/tmp/zerval-run-err-XXXXXX";
@@ -34,7 +34,11 @@ ToolRun RunTool(const std::string &program, const std::vector<std::string> &args
         throw std::runtime_error("cannot make temporary files");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_addopen(&actions, 0, io.in.c_str(), O_RDONLY, 0);
+    if (io.out.empty())
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, io.out.c_str(), O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, err, 2);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(program.c_str()));

@@ -12,6 +12,13 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun RunTool(const std::string &program, const std::vector<std::string> &args);
+// Where a run's standard input comes from and its standard output goes:
+// by default nothing (/dev/null) and a file that ToolRun::out then holds.
+struct ToolIo {
+    std::string in = "/dev/null";
+    std::string out;  // another file or device; ToolRun::out is then empty
+};
+
+ToolRun RunTool(const std::string &program, const std::vector<std::string> &args, const ToolIo &io = {});
 
 #endif

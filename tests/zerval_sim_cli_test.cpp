@@ -13,6 +13,7 @@
 #include <fstream>
 #include <regex>
 
+#include "accept_all.h"
 #include "build_products.h"
 #include "run_tool.h"
 
@@ -105,6 +106,14 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
     ExpectOneErrorLine({"validate", "800x600x16"}, "validate: mode '800x600x16' is not WIDTHxHEIGHTxBPP@HZ.*");
     ExpectOneErrorLine({"validate", "800x70000x16@75"}, "validate: mode '800x70000x16@75': height 70000 is outside 0 to 65535");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--option", "-1"}, "--option: '-1' is negative; give 0 to 0xffffffff");
+    // A range that starts above 0 says so, for a negative value and for 0.
+    ExpectOneErrorLine({"--attaches", "-3"}, "--attaches: '-3' is negative; give 1 to 1000");
+    ExpectOneErrorLine({"--attaches", "0"}, "--attaches: '0' is below 1; give 1 to 1000");
+    // A one-value option given twice is not one that lacks its value.
+    ExpectOneErrorLine({"--profile", "a.json", "--profile", "b.json"},
+                       "--profile: given 2 times; it takes one value, give it once");
+    ExpectOneErrorLine({"--image=a.sys", "--image", "b.sys"}, "--image: given 2 times; it takes one value, give it once");
+    ExpectOneErrorLine({"--display", "-"}, "--display: a display driver is bound by its file name; give its path, not -");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--option", "0x100000000"}, "--option: '0x100000000' is above 0xffffffff.*");
     ExpectOneErrorLine({"function", "abc"}, "function: 'abc' is not a whole number \\(decimal or 0x hex\\)");
     ExpectOneErrorLine({"function", "1", "2"}, "function: needs one value .*got 2");
@@ -119,9 +128,9 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
     ExpectOneErrorLine({"--backend", "host", "--image", kImage}, "--image and --backend host: .*");
     ExpectOneErrorLine({"--empty-hook", "pfnNope"}, "--empty-hook: no hook 'pfnNope' .*");
     ExpectOneErrorLine({"--trace-entry", "Nope"}, "--trace-entry: no entry 'Nope' .*");
-    ExpectOneErrorLine({"--refuse-pool", "0"}, "--refuse-pool: '0' is 0; give 1 or more");
-    ExpectOneErrorLine({"--attaches", "1001"}, "--attaches: '1001' is above 0x3e8 \\(1000\\)");
-    ExpectOneErrorLine({"--disable-row", "62"}, "--disable-row: '62' is above 0x3d \\(61\\)");
+    ExpectOneErrorLine({"--refuse-pool", "0"}, "--refuse-pool: '0' is below 1; give 1 to 0xffffffff");
+    ExpectOneErrorLine({"--attaches", "1001"}, "--attaches: '1001' is above 1000; give 1 to 1000");
+    ExpectOneErrorLine({"--disable-row", "62"}, "--disable-row: '62' is above 61; give 0 to 61");
     ExpectOneErrorLine({"--row", "3=abc"}, "--row: '3=abc' is not N=WIDTHxHEIGHTxBPP.*");
     ExpectOneErrorLine({"--rates", "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"}, "--rates: 17 rates; the table holds 16");
     ExpectOneErrorLine({"set", "1024x768x16@75", "--attributes", "1"}, "set: --attributes needs --unlisted.*");
@@ -325,6 +334,23 @@ TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
     EXPECT_EQ(cut.substr(cut.rfind('\n') + 1), "attach 1: lDllAttach(0, 0, 0, 0, &result) = ");
 }
 
+// The example services and TV drivers accept every mode: the whole list, with
+// either image.
+TEST(ZervalSimScenarios, RealSiblingsPublishTheAcceptAllList)
+{
+    const std::vector<std::string> siblings = {"--services", products::Existing(products::kExampleServices), "--tv",
+                                               products::Existing(products::kExampleTv)};
+    const std::string list = std::to_string(accept_all::Modes()) + " modes published (ORVX_NUM_MODES " +
+                             std::to_string(accept_all::Records()) + ", ";
+    for (const std::string &image : {kImage, products::Existing(products::kImageMsvc)}) {
+        std::vector<std::string> args = siblings;
+        args.insert(args.end(), {"--image", image});
+        const ToolRun run = RunTool(kSim, args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("\n" + list), std::string::npos) << image << "\n" << run.out;
+    }
+}
+
 TEST(ZervalSimScenarios, CatalogueEditsTakeEffectAtTheAttach)
 {
     ToolRun run = RunTool(kSim, {"--row", "0=1280x1024x8", "list", "--json"});
@@ -464,3 +490,119 @@ TEST(ToolsInACopiedBuildTree, ZervalBenchComparesWithTheTreesOwnBaseline)
     EXPECT_NE(run.out.find("zerval.sys (gnu): " + s.dir() + "/image-gnu/zerval.sys\n"), std::string::npos);
     EXPECT_NE(run.out.find("against " + s.dir() + "/bench/baseline.txt"), std::string::npos) << run.out;
 }
+
+namespace {
+
+// What a run reads is bounded, standard input included, and what it writes
+// must arrive: each rough input is one line and status 1, never a hang.
+TEST(ZervalSimInputs, EveryReadIsBoundedAndRefusedInOneLine)
+{
+    const Scratch s;
+    const std::string limit = ": larger than 16 MiB, the most zerval-sim reads from a file";
+    // Endless devices are refused after the limit, not read to the end.
+    ExpectOneErrorLine({"--image", "/dev/zero"}, "/dev/zero" + limit);
+    ExpectOneErrorLine({"--profile", "/dev/zero"}, "/dev/zero" + limit);
+    ExpectOneErrorLine({"edid", "/dev/urandom"}, "/dev/urandom" + limit);
+    // One byte past the limit is too much; the limit itself is read.
+    const std::string big = s.file("big.json", std::string((16u << 20) + 1, ' '));
+    ExpectOneErrorLine({"--profile", big}, big + limit);
+    const std::string atLimit = s.file("at-limit.json", "{}" + std::string((16u << 20) - 2, ' '));
+    EXPECT_EQ(RunTool(kSim, {"--profile", atLimit, "profile"}).status, 0);
+}
+
+TEST(ZervalSimInputs, DashIsStandardInput)
+{
+    const Scratch s;
+    const std::string small = kSource + "/profiles/small.json";
+    ToolRun run = RunTool(kSim, {"--profile", "-", "list", "--json"}, {small, ""});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out)["NumModesFromBIOSDLL"], 104);
+    run = RunTool(kSim, {"--image", "-"}, {kImage, ""});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\nimage: standard input\n"), std::string::npos) << run.out;
+    run = RunTool(kSim, {"edid", "-"}, {kSource + "/tests/data/edid/analog-02.bin", ""});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("standard input: EDID 1.3, analog", 0), 0u) << run.out;
+    // Bad input from it is named as such, and it is read once.
+    const ToolRun text = RunTool(kSim, {"--image", "-"}, {s.file("text.txt", "hello\n"), ""});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_EQ(text.err, "zerval-sim: error: standard input: not a PE image (no MZ header)\n");
+    const ToolRun twice = RunTool(kSim, {"--profile", "-", "--edid", "-"}, {small, ""});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_EQ(twice.err, "zerval-sim: error: standard input: already read for another option (give - to one of them "
+                         "only)\n");
+}
+
+TEST(ZervalSimInputs, OutputThatCannotBeWrittenIsAnError)
+{
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"list", "--json"}, {"function", "1"}, {"--version"}}) {
+        SCOPED_TRACE(args.empty() ? "list" : args[0]);
+        const ToolRun run = RunTool(kSim, args, {"/dev/null", "/dev/full"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(std::regex_match(run.err, std::regex("zerval-sim: error: standard output: cannot write it \\(.*\\)\n")))
+            << run.err;
+    }
+}
+
+// An image of another kind is named by its kind, whatever the role.
+TEST(ZervalSimInputs, AProgramOfAnotherKindIsNamedAsSuch)
+{
+    const Scratch s;
+    const std::string console = PatchedImage(s, "tool.exe", [](std::string &b, size_t, size_t opt) { Put16(b, opt + 68, 3); });
+    const std::string kind = ": not a native driver \\(subsystem 3, a kernel-mode driver has 1\\)";
+    ExpectOneErrorLine({"--image", console}, console + kind);
+    for (const char *role : {"--services", "--tv", "--display"})
+        ExpectOneErrorLine({role, console}, console + kind);
+    const std::string text = s.file("notes.txt", "MZ, but only text\n");
+    for (const char *role : {"--image", "--services", "--display"})
+        ExpectOneErrorLine({role, text}, text + ": .*");
+}
+
+TEST(ZervalSimOutput, JsonCarriesTheImageAndTheAttachLines)
+{
+    ToolRun run = RunTool(kSim, {"--attaches", "2", "list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["backend"], "image");
+    EXPECT_TRUE(std::regex_search(j["image"].get<std::string>(), std::regex("image-gnu/zerval\\.sys$"))) << j["image"];
+    ASSERT_EQ(j["attaches"].size(), 2u);
+    EXPECT_EQ(j["attaches"][1]["returned"], true);
+    EXPECT_TRUE(std::regex_match(j["attaches"][1]["line"].get<std::string>(),
+                                 std::regex("lDllAttach \\(2 of 2\\): TRUE, \\d+ instructions in the image, .*")))
+        << j["attaches"][1]["line"];
+
+    run = RunTool(kSim, {"--backend", "host", "--init-fails", "list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["backend"], "host");
+    EXPECT_TRUE(j["image"].is_null());
+    EXPECT_EQ(j["attaches"][0]["line"], "lDllAttach: FALSE (pfnInit answered FALSE; hook table wiped, result byte not "
+                                        "written, the earlier list stays)");
+}
+
+TEST(ZervalSimOutput, ProfileNamesAreShownAsTheProfileSaysAndPrintable)
+{
+    const Scratch s;
+    const std::string raw = s.file("raw.json", "{\"name\": \"a\\u001b[2Jb\", \"description\": \"line\\nbreak\"}");
+    ToolRun run = RunTool(kSim, {"--profile", raw});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), "profile: a\\x1b[2Jb - line\\x0abreak\n");
+    // Unnamed: not the built-in accept-all adapter's name, though it limits.
+    const std::string unnamed = s.file("unnamed.json", R"({"maxWidth": 800})");
+    run = RunTool(kSim, {"--profile", unnamed});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), "profile: unnamed, from " + unnamed + "\n");
+    run = RunTool(kSim, {"--profile", unnamed, "profile"});
+    EXPECT_EQ(nlohmann::json::parse(run.out)["name"], "");
+}
+
+TEST(ZervalSimOutput, VersionIsOneLine)
+{
+    const ToolRun run = RunTool(kSim, {"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("zerval-sim ") + ZERVAL_PROJECT_VERSION + "\n");
+    EXPECT_EQ(run.err, "");
+}
+
+} // namespace

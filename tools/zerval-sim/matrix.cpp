@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mode_list_rules.h"
+#include "zerval.h"
 #include "zerval_hooks.h"
 
 namespace {
@@ -34,7 +35,7 @@ const Probe *FindProbe(const LastAttach &a, const ModeTableEntry &row, uint16_t 
 
 const VIDEO_MODE_INFORMATION *FindRecord(const LastAttach &a, const ModeTableEntry &row, uint16_t rate)
 {
-    for (size_t i = 3; i < a.records.size(); ++i) {
+    for (size_t i = ZERVAL_LEADING_RECORDS; i < a.records.size(); ++i) {
         const auto &r = a.records[i];
         if (r.BitsPerPlane == row.BitsPerPixel && r.VisScreenWidth == row.Width && r.VisScreenHeight == row.Height &&
             r.Frequency == (rate & 0xFFu))

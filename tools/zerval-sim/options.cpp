@@ -1,55 +1,65 @@
 #include "options.h"
 
-#include "zerval.h"
-
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
+#include "number_text.h"
+#include "profile.h"
+#include "zerval.h"
+
 namespace {
 
-const char *const kCommands[] = {"list", "validate", "set", "function", "passthrough",
-                                 "free-framebuffer", "initial-value", "profile", "edid"};
-
-std::string CommandList()
-{
-    std::string s;
-    for (const char *c : kCommands)
-        s += (s.empty() ? "" : ", ") + std::string(c);
-    return s;
-}
-
-// One value of an option, as a whole number from 0 to max.
-uint32_t Number(const std::string &what, const std::string &text, uint32_t max = 0xFFFFFFFFu)
+// One value of an option, as a whole number from min to max.
+uint32_t Number(const std::string &what, const std::string &value, uint32_t min = 0, uint32_t max = 0xFFFFFFFFu)
 {
     try {
-        return static_cast<uint32_t>(sim::ParseUnsigned(text, max));
-    } catch (const sim::BadText &e) {
+        return static_cast<uint32_t>(text::ParseUnsigned(value, min, max));
+    } catch (const text::BadText &e) {
         throw UsageError(what + ": " + e.what());
     }
 }
 
-uint32_t Positive(const std::string &what, const std::string &text, uint32_t max)
-{
-    const uint32_t v = Number(what, text, max);
-    if (v == 0)
-        throw UsageError(what + ": '" + text + "' is 0; give 1 or more");
-    return v;
-}
-
-std::vector<std::string> SplitCommas(const std::string &text)
+std::vector<std::string> SplitCommas(const std::string &line)
 {
     std::vector<std::string> out;
     size_t at = 0;
     for (;;) {
-        const size_t comma = text.find(',', at);
-        out.push_back(text.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        const size_t comma = line.find(',', at);
+        out.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
         if (comma == std::string::npos)
             return out;
         at = comma + 1;
     }
+}
+
+std::string Joined(const std::vector<std::string> &names)
+{
+    std::string s;
+    for (const std::string &n : names)
+        s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
+std::string CommandList()
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < kCommandCount; ++i)
+        names.push_back(kCommands[i].name);
+    return Joined(names);
+}
+
+// How often argv names the option (as "--name" or "--name=VALUE").
+int TimesGiven(const std::string &option, int argc, char **argv)
+{
+    int times = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        times += a == option || a.rfind(option + "=", 0) == 0;
+    }
+    return times;
 }
 
 // CLI11's complaint in the tool's words.
@@ -58,8 +68,12 @@ std::string Reworded(const CLI::ParseError &e, int argc, char **argv)
     const std::string what = e.what();
     if (dynamic_cast<const CLI::ArgumentMismatch *>(&e) != nullptr) {
         const size_t colon = what.find(':');
-        if (colon != std::string::npos && what.compare(0, 1, "-") == 0)
-            return what.substr(0, colon) + ": needs a value";
+        if (colon != std::string::npos && what.compare(0, 1, "-") == 0) {
+            const std::string option = what.substr(0, colon);
+            if (const int times = TimesGiven(option, argc, argv); times > 1)
+                return option + ": given " + std::to_string(times) + " times; it takes one value, give it once";
+            return option + ": needs a value";
+        }
     }
     if (dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
         const size_t colon = what.find(": ");
@@ -68,13 +82,30 @@ std::string Reworded(const CLI::ParseError &e, int argc, char **argv)
             return "unknown option '" + arg + "' (see --help)";
         bool commandGiven = false;
         for (int i = 1; i < argc; ++i)
-            for (const char *c : kCommands)
-                commandGiven = commandGiven || std::string(argv[i]) == c;
+            for (size_t c = 0; c < kCommandCount; ++c)
+                commandGiven = commandGiven || std::string(argv[i]) == kCommands[c].name;
         if (!commandGiven)
             return "unknown command '" + arg + "' (commands: " + CommandList() + ")";
         return "unexpected argument '" + arg + "'";
     }
     return what;
+}
+
+// The hook bits of the names --empty-hook gave (the hooks a services driver
+// fills; pfnTvControl, the last, is the module's own).
+uint8_t HookMask(const std::vector<std::string> &names)
+{
+    std::vector<std::string> hooks;
+    for (int h = 0; h < sim::kHookCount - 1; ++h)
+        hooks.push_back(sim::HookName(static_cast<sim::Hook>(h)));
+    uint8_t mask = 0;
+    for (const std::string &name : names) {
+        const auto known = std::find(hooks.begin(), hooks.end(), name);
+        if (known == hooks.end())
+            throw UsageError("--empty-hook: no hook " + text::Quoted(name) + " (" + Joined(hooks) + ")");
+        mask |= sim::HookBit(static_cast<sim::Hook>(known - hooks.begin()));
+    }
+    return mask;
 }
 
 } // namespace
@@ -90,22 +121,24 @@ const std::vector<std::string> &EntryNames()
 Options ParseOptions(int argc, char **argv)
 {
     Options o;
+    Inputs &in = o.inputs;
+    Scenario &sc = o.scenario;
+    Request &rq = o.request;
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
     std::string attachParam, irql;
-    std::vector<std::string> disableRows, rows, traceEntries, values;
+    std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
     bool imageGiven = false;
 
     CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees."};
     app.fallthrough();
     app.set_help_flag("-h,--help", "this help");
-    const std::string version = std::string("zerval-sim ") + ZERVAL_VERSION;
-    app.set_version_flag("--version", version, "the release, one line");
-    app.add_option("--image", o.image, "driver image to load (default: the one the build made)")
+    app.set_version_flag("--version", std::string("zerval-sim ") + ZERVAL_VERSION, "the version, and exit");
+    app.add_option("--image", in.image, "driver image to load (default: the one the build made; -: standard input)")
         ->each([&](const std::string &) { imageGiven = true; });
-    app.add_option("--profile", o.profile, "adapter profile, JSON (default: the built-in default profile)");
-    app.add_option("--edid", o.edid, "take the monitor from this EDID (binary, or a hex dump)");
+    app.add_option("--profile", in.profile, "adapter profile, JSON (default: the built-in default profile; -: standard input)");
+    app.add_option("--edid", in.edid, "take the monitor from this EDID (binary, or a hex dump; -: standard input)");
     app.add_option("--backend", backend, "image (default): the emulated zerval.sys; host: the host build");
-    app.add_flag("--trace", o.trace, "print every call across the module's boundary to stderr, in order");
+    app.add_flag("--trace", o.trace.on, "print every call across the module's boundary to stderr, in order");
     app.add_option("--trace-entry", traceEntries, "trace only this entry (repeatable; implies --trace)");
     app.add_option("--disable-row", disableRows, "set Disabled in catalogue row N before the attach (repeatable; 'all')");
     app.add_option("--row", rows, "N=WIDTHxHEIGHTxBPP: rewrite catalogue row N before the attach (repeatable)");
@@ -113,163 +146,157 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--mode-table-size", modeTableSize, "write modeTableSize before the attach");
     app.add_option("--freq-table-size", freqTableSize, "write freqTableSize before the attach");
     app.add_option("--refuse-pool", refusePool, "refuse the Nth pool request (1 = the first)");
-    app.add_option("--attaches", attaches, "call lDllAttach N times (default 1); the last list is shown");
-    app.add_flag("--init-fails", o.initFails, "pfnInit answers FALSE");
-    app.add_option("--empty-hook", o.emptyHooks, "the services driver leaves this hook empty (repeatable)");
-    app.add_option("--services", o.services, "run this kelv.sys image as the services driver instead of the simulated one");
-    app.add_option("--tv", o.tv, "run this rmx.sys image as the TV driver instead of the simulated one");
-    app.add_option("--display", o.display,
+    app.add_option("--attaches", attaches, "call lDllAttach N times (1 to 1000, default 1); the last list is shown");
+    app.add_flag("--init-fails", sc.initFails, "pfnInit answers FALSE");
+    app.add_option("--empty-hook", emptyHooks, "the services driver leaves this hook empty (repeatable)");
+    app.add_option("--services", in.services, "run this kelv.sys image as the services driver instead of the simulated one");
+    app.add_option("--tv", in.tv, "run this rmx.sys image as the TV driver instead of the simulated one");
+    app.add_option("--display", in.display,
                    "run this display-driver image: its DriverEntry attaches the module instead of lDllAttach(0, 0, 0, 0)");
     app.add_option("--irql", irql,
                    "run each entry at this IRQL (PASSIVE_LEVEL, APC_LEVEL, DISPATCH_LEVEL), at most what zerval.h allows it");
     app.add_option("--attach-param", attachParam, "lDllAttach's AttachParam, which the services driver receives");
-    app.add_option("--save-written", o.saveWritten,
+    app.add_option("--save-written", in.saveWritten,
                    "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
                    "folder, under the last part of its name");
 
-    auto *list = app.add_subcommand("list", "the published mode list (the default)");
-    list->add_flag("--json", o.json, "as JSON");
-    list->add_flag("--matrix", o.matrix, "per depth: resolutions down, rates across, with why a cell is empty");
-    auto *validate = app.add_subcommand("validate", "vValidateMode on a mode of the list");
-    validate->add_option("mode", o.modeText, "WIDTHxHEIGHTxBPP@HZ");
-    validate->add_option("--flags", flags, "the Flags argument");
-    auto *set = app.add_subcommand("set", "SetMode on a mode of the list");
-    set->add_option("mode", o.modeText, "WIDTHxHEIGHTxBPP@HZ");
-    set->add_option("--option", option, "the Option argument (a 32-bit slot; the module uses its low byte)");
-    for (auto *sub : {validate, set}) {
-        sub->add_flag("--unlisted", o.unlisted, "hand over a record built from MODE even if the list lacks it");
-        sub->add_option("--attributes", attributes, "with --unlisted: the record's DriverSpecificAttributeFlags");
+    // The commands, from the one table, each with its own arguments.
+    std::vector<std::pair<CLI::App *, Command>> subcommands;
+    for (size_t i = 0; i < kCommandCount; ++i)
+        subcommands.push_back({app.add_subcommand(kCommands[i].name, kCommands[i].help), kCommands[i].command});
+    auto sub = [&](Command c) {
+        return std::find_if(subcommands.begin(), subcommands.end(), [c](const auto &s) { return s.second == c; })->first;
+    };
+    sub(Command::List)->add_flag("--json", rq.json, "as JSON");
+    sub(Command::List)->add_flag("--matrix", rq.matrix, "per depth: resolutions down, rates across, with why a cell is empty");
+    for (const Command c : {Command::Validate, Command::Set}) {
+        sub(c)->add_option("mode", rq.modeText, "WIDTHxHEIGHTxBPP@HZ");
+        sub(c)->add_flag("--unlisted", rq.unlisted, "hand over a record built from MODE even if the list lacks it");
+        sub(c)->add_option("--attributes", attributes, "with --unlisted: the record's DriverSpecificAttributeFlags");
     }
-    auto *function = app.add_subcommand("function", "Orvalen_Function VALUE");
-    function->add_option("value", values, "32-bit value");
-    auto *melto = app.add_subcommand("passthrough", "MeltoBiosDll A B C");
-    melto->add_option("values", values, "three 32-bit values");
-    auto *freeFb = app.add_subcommand("free-framebuffer", "GetFreeFramebufferSize");
-    auto *initial = app.add_subcommand("initial-value", "BiosDllSetInitialValue");
-    auto *profileCmd = app.add_subcommand("profile", "the adapter profile in use, as JSON");
-    auto *edidCmd = app.add_subcommand("edid", "what an EDID file says, and the monitor taken from it");
-    edidCmd->add_option("file", o.edidFile, "EDID file");
+    sub(Command::Validate)->add_option("--flags", flags, "the Flags argument");
+    sub(Command::Set)->add_option("--option", option, "the Option argument (a 32-bit slot; the module uses its low byte)");
+    sub(Command::Function)->add_option("value", values, "32-bit value");
+    sub(Command::PassThrough)->add_option("values", values, "three 32-bit values");
+    sub(Command::Edid)->add_option("file", rq.edidFile, "EDID file (-: standard input)");
     app.require_subcommand(0, 1);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
-        std::cout << app.help();
-        std::exit(0);
+        throw Answered{app.help()};
     } catch (const CLI::CallForVersion &) {
-        std::cout << version << '\n';
-        std::exit(0);
+        throw Answered{app.version() + "\n"};
     } catch (const CLI::ParseError &e) {
         throw UsageError(Reworded(e, argc, argv));
     }
 
     // The command and its arguments.
-    const std::pair<CLI::App *, Command> commands[] = {
-        {list, Command::List},       {validate, Command::Validate},   {set, Command::Set},
-        {function, Command::Function}, {melto, Command::PassThrough}, {freeFb, Command::FreeFramebuffer},
-        {initial, Command::InitialValue}, {profileCmd, Command::Profile}, {edidCmd, Command::Edid}};
-    for (const auto &[sub, command] : commands)
-        if (*sub)
-            o.command = command;
-    if (o.command == Command::Validate || o.command == Command::Set) {
-        const std::string name = o.command == Command::Validate ? "validate" : "set";
-        if (o.modeText.empty())
+    for (const auto &[app, command] : subcommands)
+        if (*app)
+            rq.command = command;
+    if (rq.command == Command::Validate || rq.command == Command::Set) {
+        const std::string name = CommandOf(rq.command).name;
+        if (rq.modeText.empty())
             throw UsageError(name + ": needs a mode, WIDTHxHEIGHTxBPP@HZ (for example 800x600x16@75)");
         try {
-            o.mode = sim::ParseMode(o.modeText);
-        } catch (const sim::BadText &e) {
+            rq.mode = text::ParseMode(rq.modeText);
+        } catch (const text::BadText &e) {
             throw UsageError(name + ": " + e.what());
         }
-        if (!attributes.empty() && !o.unlisted)
+        if (!attributes.empty() && !rq.unlisted)
             throw UsageError(name + ": --attributes needs --unlisted (a listed mode keeps its own)");
         if (!attributes.empty())
-            o.attributes = Number("--attributes", attributes);
+            rq.attributes = Number("--attributes", attributes);
     }
     if (!flags.empty())
-        o.flags = Number("--flags", flags);
+        rq.flags = Number("--flags", flags);
     if (!option.empty())
-        o.option = Number("--option", option);
-    if (o.command == Command::Function) {
+        rq.option = Number("--option", option);
+    if (rq.command == Command::Function) {
         if (values.size() != 1)
             throw UsageError("function: needs one value (Orvalen_Function VALUE), got " + std::to_string(values.size()));
-        o.values.push_back(Number("function", values[0]));
+        rq.values.push_back(Number("function", values[0]));
     }
-    if (o.command == Command::PassThrough) {
+    if (rq.command == Command::PassThrough) {
         if (values.size() != 3)
             throw UsageError("passthrough: needs three values (MeltoBiosDll A B C), got " + std::to_string(values.size()));
         for (const std::string &v : values)
-            o.values.push_back(Number("passthrough", v));
+            rq.values.push_back(Number("passthrough", v));
     }
-    if (o.command == Command::Edid && o.edidFile.empty())
+    if (rq.command == Command::Edid && rq.edidFile.empty())
         throw UsageError("edid: needs an EDID file");
 
-    // Global options.
-    if (imageGiven && o.image.empty())
+    // The inputs.
+    if (imageGiven && in.image.empty())
         throw UsageError("--image: the path is empty");
     if (!backend.empty() && backend != "image" && backend != "host")
-        throw UsageError("--backend: '" + backend + "' is neither image nor host");
-    o.host = backend == "host";
-    if (o.host && imageGiven)
-        throw UsageError("--image and --backend host: the host build runs no image; give one or the other");
-    if (o.host && !(o.services.empty() && o.tv.empty() && o.display.empty()))
-        throw UsageError("--services, --tv and --display run images; the host build has none (drop --backend host)");
-    if (!o.services.empty() && (o.initFails || !o.emptyHooks.empty()))
-        throw UsageError("--init-fails and --empty-hook set the simulated services driver; --services replaces it");
-    if (!o.display.empty() && (!attachParam.empty() || o.attaches != 1 || !attaches.empty()))
-        throw UsageError("--display: the display driver makes the attach; --attach-param and --attaches do not apply");
-    if (!o.saveWritten.empty() && o.display.empty())
-        throw UsageError("--save-written: keeps what a display driver wrote; give --display too");
-    if (!attachParam.empty())
-        o.attachParam = Number("--attach-param", attachParam);
-    if (!irql.empty() && !(o.irql = emu::ParseIrql(irql)))
-        throw UsageError("--irql: '" + irql + "' is not PASSIVE_LEVEL, APC_LEVEL or DISPATCH_LEVEL (or 0 to 2)");
-    if (o.irql && o.host)
+        throw UsageError("--backend: " + text::Quoted(backend) + " is neither image nor host");
+    in.host = backend == "host";
+    if (!irql.empty() && !(in.irql = emu::ParseIrql(irql)))
+        throw UsageError("--irql: " + text::Quoted(irql) + " is not PASSIVE_LEVEL, APC_LEVEL or DISPATCH_LEVEL (or 0 to 2)");
+    if (in.irql && in.host)
         throw UsageError("--irql: the host build runs at no IRQL (drop --backend host)");
-    if (o.json && o.matrix)
+    if (in.host && imageGiven)
+        throw UsageError("--image and --backend host: the host build runs no image; give one or the other");
+    if (in.host && !(in.services.empty() && in.tv.empty() && in.display.empty()))
+        throw UsageError("--services, --tv and --display run images; the host build has none (drop --backend host)");
+    if (in.display == "-")
+        throw UsageError("--display: a display driver is bound by its file name; give its path, not -");
+    if (!in.saveWritten.empty() && in.display.empty())
+        throw UsageError("--save-written: keeps what a display driver wrote; give --display too");
+    if (!in.services.empty() && (sc.initFails || !emptyHooks.empty()))
+        throw UsageError("--init-fails and --empty-hook set the simulated services driver; --services replaces it");
+    if (!in.display.empty() && (!attachParam.empty() || !attaches.empty()))
+        throw UsageError("--display: the display driver makes the attach; --attach-param and --attaches do not apply");
+    if (rq.json && rq.matrix)
         throw UsageError("list: --json and --matrix are two different views; give one");
     for (const std::string &entry : traceEntries)
         for (const std::string &e : SplitCommas(entry)) {
             if (std::find(EntryNames().begin(), EntryNames().end(), e) == EntryNames().end())
-                throw UsageError("--trace-entry: no entry '" + e + "' (DriverEntry, lDllAttach, vValidateMode, "
-                                 "SetMode, Orvalen_Function, MeltoBiosDll, GetFreeFramebufferSize, BiosDllSetInitialValue)");
-            o.traceEntries.push_back(e);
+                throw UsageError("--trace-entry: no entry " + text::Quoted(e) + " (" + Joined(EntryNames()) + ")");
+            o.trace.entries.push_back(e);
         }
-    o.trace = o.trace || !o.traceEntries.empty();
+    o.trace.on = o.trace.on || !o.trace.entries.empty();
 
     // The scenario.
+    sc.emptiedHooks = HookMask(emptyHooks);
+    if (!attachParam.empty())
+        sc.attachParam = Number("--attach-param", attachParam);
     for (const std::string &r : disableRows) {
         if (r == "all") {
             for (uint32_t i = 0; i < ZERVAL_MODE_TABLE_ROWS; ++i)
-                o.catalogue.disabledRows.push_back(i);
+                sc.catalogue.disabledRows.push_back(i);
         } else {
-            o.catalogue.disabledRows.push_back(Number("--disable-row", r, ZERVAL_MODE_TABLE_ROWS - 1));
+            sc.catalogue.disabledRows.push_back(Number("--disable-row", r, 0, ZERVAL_MODE_TABLE_ROWS - 1));
         }
     }
     for (const std::string &r : rows) {
         const size_t eq = r.find('=');
+        const std::string form = " is not N=WIDTHxHEIGHTxBPP (for example 3=800x600x16)";
         if (eq == std::string::npos)
-            throw UsageError("--row: '" + r + "' is not N=WIDTHxHEIGHTxBPP (for example 3=800x600x16)");
-        const uint32_t index = Number("--row", r.substr(0, eq), ZERVAL_MODE_TABLE_ROWS - 1);
+            throw UsageError("--row: " + text::Quoted(r) + form);
+        const uint32_t index = Number("--row", r.substr(0, eq), 0, ZERVAL_MODE_TABLE_ROWS - 1);
         try {
-            o.catalogue.resizedRows.push_back({index, sim::ParseMode(r.substr(eq + 1) + "@0")});
-        } catch (const sim::BadText &) {
-            throw UsageError("--row: '" + r + "' is not N=WIDTHxHEIGHTxBPP (for example 3=800x600x16)");
+            sc.catalogue.resizedRows.push_back({index, text::ParseMode(r.substr(eq + 1) + "@0")});
+        } catch (const text::BadText &) {
+            throw UsageError("--row: " + text::Quoted(r) + form);
         }
     }
     if (!rates.empty()) {
         for (const std::string &r : SplitCommas(rates))
-            o.catalogue.rates.push_back(Number("--rates", r));
-        if (o.catalogue.rates.size() > ZERVAL_FREQUENCY_TABLE_ENTRIES)
-            throw UsageError("--rates: " + std::to_string(o.catalogue.rates.size()) + " rates; the table holds " +
+            sc.catalogue.rates.push_back(Number("--rates", r));
+        if (sc.catalogue.rates.size() > ZERVAL_FREQUENCY_TABLE_ENTRIES)
+            throw UsageError("--rates: " + std::to_string(sc.catalogue.rates.size()) + " rates; the table holds " +
                              std::to_string(ZERVAL_FREQUENCY_TABLE_ENTRIES));
     }
     if (!modeTableSize.empty())
-        o.catalogue.modeTableSize = Number("--mode-table-size", modeTableSize);
+        sc.catalogue.modeTableSize = Number("--mode-table-size", modeTableSize);
     if (!freqTableSize.empty())
-        o.catalogue.freqTableSize = Number("--freq-table-size", freqTableSize);
+        sc.catalogue.freqTableSize = Number("--freq-table-size", freqTableSize);
     if (!refusePool.empty())
-        o.refusePoolRequest = Positive("--refuse-pool", refusePool, 0xFFFFFFFFu);
+        sc.refusePoolRequest = Number("--refuse-pool", refusePool, 1);
     if (!attaches.empty())
-        o.attaches = Positive("--attaches", attaches, 1000);
+        sc.attaches = Number("--attaches", attaches, 1, 1000);
     return o;
 }

@@ -1,0 +1,291 @@
+#include "session.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "error.h"
+#include "image_backend.h"
+#include "images.h"
+#include "inputs.h"
+#include "number_text.h"
+#include "roles.h"
+#include "tool_error.h"
+
+namespace {
+
+// The hooks of `hooks` (a mask) as "pfnQueryMode, pfnSetMode".
+std::string HookNames(uint8_t hooks)
+{
+    std::string names;
+    for (int h = 0; h < sim::kHookCount - 1; ++h)
+        if (hooks & sim::HookBit(static_cast<sim::Hook>(h)))
+            names += (names.empty() ? "" : ", ") + std::string(sim::HookName(static_cast<sim::Hook>(h)));
+    return names;
+}
+
+std::unique_ptr<ModuleUnderTest> MakeModule(const Inputs &inputs)
+{
+    if (inputs.host)
+        return MakeModule(Backend::Host);
+    // zerval.sys is read before the neighbours; the machine checks that it
+    // can be loaded, and keeps its own copy.
+    const std::string path = ImagePath(inputs);
+    const pe::Image image = LoadImage(path);
+    std::vector<emu::Neighbour> neighbours = LoadNeighbours(inputs, image);
+    std::unique_ptr<ModuleUnderTest> module;
+    try {
+        module = MakeImageModule(image, std::move(neighbours));
+        if (inputs.irql)
+            RunAt(*module, *inputs.irql);
+    } catch (const emu::Error &e) {
+        throw ToolError(ImageShown(inputs) + ": " + e.what());
+    }
+    if (const std::string warning = ChecksumWarning(path, image); !warning.empty())
+        Warn(warning);
+    return module;
+}
+
+// The machine's crossings (none for the host build).
+size_t CrossingCount(ModuleUnderTest &m)
+{
+    const emu::Machine *machine = MachineOf(m);
+    return machine != nullptr ? machine->crossings().size() : 0;
+}
+
+std::vector<emu::Crossing> CrossingsSince(ModuleUnderTest &m, size_t from)
+{
+    const emu::Machine *machine = MachineOf(m);
+    if (machine == nullptr)
+        return {};
+    return std::vector<emu::Crossing>(machine->crossings().begin() + static_cast<std::ptrdiff_t>(from),
+                                      machine->crossings().end());
+}
+
+// Why a real services driver's attach failed, from the calls into it: the
+// required hooks it left empty in Attach, or pfnInit's FALSE.
+std::string ServicesRefusal(const std::vector<emu::Crossing> &calls, const std::string &file)
+{
+    for (auto c = calls.rbegin(); c != calls.rend(); ++c) {
+        if (c->callee != InfoOf(Role::Services).module || !c->returned)
+            continue;
+        if (c->entry == sim::HookName(sim::Hook::Init) && static_cast<uint8_t>(c->result) == 0)
+            return file + "'s pfnInit answered FALSE";
+        if (c->entry == emu::Machine::kServicesAttach && c->tableAfter) {
+            uint8_t empty = 0;
+            for (const sim::Hook h : sim::kRequiredHooks)
+                if (!c->tableAfter->has(h))
+                    empty |= sim::HookBit(h);
+            if (empty != 0)
+                return file + " left " + HookNames(empty) + " empty after Attach";
+        }
+    }
+    return file + " left pfnInit, pfnQueryMode or pfnSetMode empty, or pfnInit answered FALSE";
+}
+
+void EditCatalogue(ModuleUnderTest &m, const CatalogueEdits &e)
+{
+    for (const auto &[index, mode] : e.resizedRows) {
+        ModeTableEntry row = m.row(index);
+        row.Width = static_cast<uint16_t>(mode.width);
+        row.Height = static_cast<uint16_t>(mode.height);
+        row.BitsPerPixel = static_cast<uint16_t>(mode.bitsPerPixel);
+        m.setRow(index, row);
+    }
+    for (uint32_t index : e.disabledRows) {
+        ModeTableEntry row = m.row(index);
+        row.Disabled = 1;
+        m.setRow(index, row);
+    }
+    for (size_t i = 0; i < e.rates.size(); ++i)
+        m.setRate(static_cast<uint32_t>(i), e.rates[i]);
+    if (!e.rates.empty())
+        m.setU32("freqTableSize", static_cast<uint32_t>(e.rates.size()));
+    if (e.modeTableSize)
+        m.setU32("modeTableSize", *e.modeTableSize);
+    if (e.freqTableSize)
+        m.setU32("freqTableSize", *e.freqTableSize);
+}
+
+// The image's figures of its last call (nothing for the host build).
+std::string Figures(ModuleUnderTest &m)
+{
+    const emu::Machine *machine = MachineOf(m);
+    if (machine == nullptr)
+        return "";
+    const emu::CallStats &s = machine->lastCall();
+    return ", " + std::to_string(s.instructions) + " instructions in the image, " + std::to_string(s.hookCalls) +
+           " calls out, deepest stack " + std::to_string(s.stackBytes) + " bytes";
+}
+
+} // namespace
+
+sim::Profile ScenarioProfile(const Options &o)
+{
+    sim::Profile p = LoadProfile(o.inputs);
+    if (o.scenario.initFails)
+        p.initSucceeds = false;
+    p.hooks &= static_cast<uint8_t>(~o.scenario.emptiedHooks);
+    return p;
+}
+
+Session::Session(const Options &options) : options_(options), profile_(ScenarioProfile(options))
+{
+    module_ = MakeModule(options.inputs);
+    module_->adapter.profile = profile_;
+    tracer_ = std::make_unique<Tracer>(*module_, options.trace.on, options.trace.entries);
+    start();
+}
+
+Session::~Session() = default;
+
+void Session::start()
+{
+    ModuleUnderTest &m = *module_;
+    tracer_->call("DriverEntry", "(NULL, NULL)", [&] { return m.DriverEntry(); });
+    EditCatalogue(m, options_.scenario.catalogue);
+    if (options_.scenario.refusePoolRequest != 0)
+        m.pool.failRequest(options_.scenario.refusePoolRequest);
+    if (!options_.inputs.display.empty()) {
+        attaches_.push_back(startDisplayDriver());
+        return;
+    }
+    for (uint32_t i = 1; i <= options_.scenario.attaches; ++i) {
+        lastAttachStart_ = m.log.calls().size();
+        attaches_.push_back(attach(i));
+    }
+}
+
+AttachOutcome Session::attach(uint32_t number)
+{
+    ModuleUnderTest &m = *module_;
+    const Scenario &s = options_.scenario;
+    const Inputs &in = options_.inputs;
+    const size_t from = m.log.calls().size();
+    const size_t crossingsFrom = CrossingCount(m);
+    const size_t poolFrom = m.pool.allocations().size();
+    uint8_t resultByte = 0xFF;
+    const uint8_t r = tracer_->call("lDllAttach", "(0, 0, 0, " + text::Hex(s.attachParam) + ", &result)",
+                                    [&] { return m.lDllAttach(0, 0, 0, s.attachParam, &resultByte); });
+    AttachOutcome out;
+    out.returned = r != 0;
+    std::string line = "lDllAttach";
+    if (s.attaches > 1)
+        line += " (" + std::to_string(number) + " of " + std::to_string(s.attaches) + ")";
+    line += out.returned ? ": TRUE" : ": FALSE";
+    line += Figures(m);
+    std::vector<std::string> notes;
+    if (!out.returned) {
+        bool initCalled = false;
+        for (size_t i = from; i < m.log.calls().size(); ++i)
+            initCalled = initCalled || m.log.calls()[i].callee == sim::Callee::Init;
+        const std::string services =
+            in.services == "-" ? Shown(in.services) : std::filesystem::path(in.services).filename().string();
+        notes.push_back(!in.services.empty() ? ServicesRefusal(CrossingsSince(m, crossingsFrom), services)
+                        : initCalled         ? "pfnInit answered FALSE"
+                                             : "refused before calling pfnInit");
+        notes.push_back("hook table wiped, result byte not written, the earlier list stays");
+    }
+    const uint8_t emptied = in.services.empty() ? static_cast<uint8_t>(sim::kAllServiceHooks & ~profile_.hooks) : 0;
+    if (emptied != 0)
+        notes.push_back("the services driver left " + HookNames(emptied) + " empty");
+    const auto &allocations = m.pool.allocations();
+    for (size_t i = poolFrom; i < allocations.size(); ++i)
+        if (allocations[i].address == 0)
+            notes.push_back("pool request " + std::to_string(i + 1) + " (" + std::to_string(allocations[i].size) +
+                            " bytes) refused");
+    for (size_t i = 0; i < notes.size(); ++i)
+        line += (i == 0 ? " (" : "; ") + notes[i];
+    if (!notes.empty())
+        line += ")";
+    out.line = line;
+    return out;
+}
+
+// The files the display driver wrote through the simulated kernel, one line
+// each, saved into the --save-written folder under the last part of their
+// names.
+std::vector<std::string> Session::writtenFiles()
+{
+    const Inputs &in = options_.inputs;
+    std::vector<std::string> lines;
+    std::set<std::string> saved;
+    for (const emu::KernelFile &f : MachineOf(*module_)->files().files()) {
+        std::string line = DisplayName(in) + " wrote " + f.path + " (" + std::to_string(f.bytes.size()) + " bytes)";
+        if (!in.saveWritten.empty()) {
+            const std::string base = f.path.substr(f.path.find_last_of("\\/") + 1);
+            const bool unnamed = base.empty() || base == "." || base == "..";
+            if (unnamed || !saved.insert(base).second)
+                throw ToolError(in.display + ": wrote " + f.path + ", which cannot be saved as '" + base + "' in " +
+                                in.saveWritten + (unnamed ? "" : " (twice)"));
+            const std::string target = (std::filesystem::path(in.saveWritten) / base).string();
+            std::ofstream out(target, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char *>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+            out.close();
+            if (!out)
+                throw ToolError(target + ": cannot write it (" + std::strerror(errno) + ")");
+            line += ", saved as " + target;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The display driver's entry, which attaches the module itself.  What it
+// wrote is shown (and saved) also when it faulted or failed.
+AttachOutcome Session::startDisplayDriver()
+{
+    const Inputs &in = options_.inputs;
+    const std::string name = DisplayName(in);
+    std::error_code ec;
+    if (!in.saveWritten.empty() && !std::filesystem::is_directory(in.saveWritten, ec))
+        throw ToolError("--save-written " + in.saveWritten + ": no such folder");
+    auto showWritten = [&] {
+        for (const std::string &line : writtenFiles())
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    const size_t from = CrossingCount(*module_);
+    uint32_t status = 0;
+    try {
+        status = tracer_->call("DriverEntry", " of " + name + " (NULL, NULL)",
+                               [&] { return MachineOf(*module_)->call(name, "DriverEntry", {0, 0}); });
+    } catch (const std::exception &) {
+        showWritten();
+        throw;
+    }
+    if (status != 0) {
+        showWritten();
+        throw ToolError(in.display + ": its DriverEntry returned " + text::Hex(status, 8));
+    }
+    const auto calls = CrossingsSince(*module_, from);
+    if (std::none_of(calls.begin(), calls.end(), [](const emu::Crossing &c) {
+            return c.callee == "zerval.sys" && c.entry == kAttachExport;
+        })) {
+        showWritten();
+        throw ToolError(in.display + ": its DriverEntry returned 0 without calling lDllAttach, so zerval.sys was "
+                                     "never attached and there is no mode list to show");
+    }
+    return AttachOutcome{true, name + " DriverEntry: 0" + Figures(*module_), writtenFiles()};
+}
+
+int WithSession(const Options &options, const std::function<int(Session &)> &command)
+{
+    try {
+        Session session(options);
+        const int status = command(session);
+        // A record handed to a hook outside the module's frames (the host
+        // build records it; the emulator stops the image at once).
+        if (!session.module().log.breaches().empty())
+            throw ToolError("the module broke its contract with the services driver: " +
+                            session.module().log.breaches().front());
+        return status;
+    } catch (const emu::Fault &f) {
+        if (f.culprit.empty())
+            throw;  // the module's own
+        throw ToolError(NeighbourFault(options.inputs, f));
+    }
+}

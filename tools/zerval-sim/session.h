@@ -1,0 +1,62 @@
+// One run against the module: the module loaded as the inputs say (the host
+// build, or the image with its real or simulated neighbours), the adapter's
+// profile with the scenario's changes, the tracer, and the start as a
+// display driver makes it: DriverEntry, the catalogue edits, the attaches
+// (or the display driver's own DriverEntry, which attaches the module).
+#ifndef ZERVAL_SIM_TOOL_SESSION_H
+#define ZERVAL_SIM_TOOL_SESSION_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "module_under_test.h"
+#include "options.h"
+#include "profile.h"
+#include "trace.h"
+
+// The profile the inputs name, with the scenario's changes to the simulated
+// services driver (--init-fails, --empty-hook).
+sim::Profile ScenarioProfile(const Options &options);
+
+// One attach as the display driver saw it.
+struct AttachOutcome {
+    bool returned = false;
+    std::string line;                  // "lDllAttach: ..."
+    std::vector<std::string> written;  // the files a display driver wrote, one line each
+};
+
+class Session {
+public:
+    explicit Session(const Options &options);
+    ~Session();
+
+    ModuleUnderTest &module() { return *module_; }
+    Tracer &tracer() { return *tracer_; }
+    const sim::Profile &profile() const { return profile_; }
+    const Inputs &inputs() const { return options_.inputs; }
+    const std::vector<AttachOutcome> &attaches() const { return attaches_; }
+    bool attached() const { return attaches_.back().returned; }
+    // Where the last attach's calls begin in the module's log.
+    size_t lastAttachStart() const { return lastAttachStart_; }
+
+private:
+    void start();
+    AttachOutcome attach(uint32_t number);
+    AttachOutcome startDisplayDriver();
+    std::vector<std::string> writtenFiles();
+
+    const Options &options_;
+    sim::Profile profile_;
+    std::unique_ptr<ModuleUnderTest> module_;
+    std::unique_ptr<Tracer> tracer_;
+    std::vector<AttachOutcome> attaches_;
+    size_t lastAttachStart_ = 0;
+};
+
+// Starts a session and runs `command` in it; a neighbour's fault and a
+// record the module handed outside its frames end it as a ToolError.
+int WithSession(const Options &options, const std::function<int(Session &)> &command);
+
+#endif
