@@ -185,8 +185,9 @@ TEST(ZervalWine, AMissingExportIsReportedWithWinesLoaderLineAndLeavesNothing)
     const ToolRun r = RunTool(kWine, WineArgs(kDrivers + "/misnamed/kelv.sys"));
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     const auto out = Lines(r.out);
-    EXPECT_TRUE(HasLine(out, R"(emulator: no report; zerval-sim said: zerval-sim: error: .*zerval\.sys: zerval\.sys )"
-                             R"(imports kelv\.sys!_Attach@16, which kelv\.sys does not export)"));
+    EXPECT_TRUE(HasLine(out, R"(emulator: no report; zerval-sim said: zerval-sim: error: .*/misnamed/kelv\.sys: not a )"
+                             R"(services driver for zerval\.sys: it does not export _Attach@16, which zerval\.sys )"
+                             R"(imports from kelv\.sys \(it exports _Attach@12\))"));
     EXPECT_TRUE(HasLine(out, std::string(kDriversFolder) + kStopsInAttach +
                                  "; Wine said: wine: Call from [0-9A-F]+ to unimplemented function "
                                  R"(kelv\.sys\._Attach@16, aborting)"));
@@ -201,9 +202,9 @@ TEST(ZervalWine, ACdeclEntryIsReportedWithWhatEachRouteSaid)
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     const auto out = Lines(r.out);
     EXPECT_TRUE(HasLine(out, std::string("emulator: ") + kStopsInAttach +
-                                 "; zerval-sim said: zerval-sim: error: the module faulted: zprobe.sys!DriverEntry: "
-                                 "between images: kelv.sys!_Attach@16: stack unbalanced: the callee popped 0 bytes "
-                                 "of arguments, stdcall wants 16"));
+                                 "; zerval-sim said: zerval-sim: error: .*/cdecl/kelv\\.sys, the services driver, broke "
+                                 "the rules, not zerval\\.sys: zprobe\\.sys!DriverEntry: kelv\\.sys!_Attach@16: stack "
+                                 "unbalanced: the callee popped 0 bytes of arguments, stdcall wants 16 .*"));
     EXPECT_TRUE(HasLine(out, std::string(kDriversFolder) + kStopsInAttach + "; Wine said: wine: Unhandled .+"));
     ExpectNothingLeft(s);
 }
