@@ -25,10 +25,11 @@ namespace {
 // the run's output could not be written.
 bool OutputWritten()
 {
-    std::cout.flush();
     errno = 0;
+    std::cout.flush();  // through stdout, whose buffer it flushes
+    const int fromCout = errno;
     const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
+    const int error = fromCout != 0 ? fromCout : errno;
     const bool ok = flushed && !std::ferror(stdout) && std::cout.good();
     errno = error;
     return ok;
