@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Regenerates the README's sample output from the tool itself, so the samples
+# Regenerates the manual's sample output (README.md, docs/) from the tool itself, so the samples
 # cannot go stale.  A sample is a fenced block right after a marker line:
 #
 #   <!-- sample head=6 tail=2: ./run.sh list -->
@@ -14,9 +14,9 @@
 # or a failed run being what such a sample shows), with --base-prefix
 # WINE_BASE added when WINE_BASE names a booted prefix.
 #
-#   scripts/readme-samples.sh            rewrite README.md in place
+#   scripts/readme-samples.sh            rewrite README.md and docs/*.md in place
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
-#                                        README.md is not what the tool prints
+#                                        a page is not what the tool prints
 # SIM (default build/bin/zerval-sim) and WINE (default build/bin/zerval-wine)
 # name the tools; they run from the source folder, as ./run.sh does.
 set -euo pipefail
@@ -32,53 +32,61 @@ fi
 
 generated=$(mktemp)
 trap 'rm -f "$generated"' EXIT
+status=0
 marker='^<!-- sample( stderr)?( head=([0-9]+) tail=([0-9]+))?: (\./run\.sh|build/bin/zerval-wine) ?(.*) -->$'
-in_block=false
-while IFS= read -r line || [[ -n $line ]]; do
-  if $in_block; then
-    [[ $line == '```' ]] && in_block=false && echo '```'
-    continue
-  fi
-  echo "$line"
-  if [[ $line =~ $marker ]]; then
-    stderr=${BASH_REMATCH[1]} head=${BASH_REMATCH[3]} tail=${BASH_REMATCH[4]} command=${BASH_REMATCH[5]}
-    args=${BASH_REMATCH[6]}
-    IFS= read -r fence
-    if [[ $fence != '```' ]]; then
-      echo "readme-samples: error: README.md: no fenced block after: $line" >&2
-      exit 1
+render() {
+  in_block=false
+  while IFS= read -r line || [[ -n $line ]]; do
+    if $in_block; then
+      [[ $line == '```' ]] && in_block=false && echo '```'
+      continue
     fi
-    echo '```'
-    echo "\$ $command${args:+ $args}"
-    status=0
-    if [[ $command == ./run.sh && -n $stderr ]]; then
-      # shellcheck disable=SC2086 # the arguments are words, as on a command line
-      out=$("$sim" $args 2>&1 >/dev/null) || true
-    elif [[ $command == ./run.sh ]]; then
-      # shellcheck disable=SC2086
-      out=$("$sim" $args) || status=$?
-    else
-      # shellcheck disable=SC2086
-      out=$("$wine" $args ${WINE_BASE:+--base-prefix "$WINE_BASE"}) || { status=$?; ((status == 1)) && status=0; }
+    echo "$line"
+    if [[ $line =~ $marker ]]; then
+      stderr=${BASH_REMATCH[1]} head=${BASH_REMATCH[3]} tail=${BASH_REMATCH[4]} command=${BASH_REMATCH[5]}
+      args=${BASH_REMATCH[6]}
+      IFS= read -r fence
+      if [[ $fence != '```' ]]; then
+        echo "readme-samples: error: $page: no fenced block after: $line" >&2
+        exit 1
+      fi
+      echo '```'
+      echo "\$ $command${args:+ $args}"
+      ran=0
+      if [[ $command == ./run.sh && -n $stderr ]]; then
+        # shellcheck disable=SC2086 # the arguments are words, as on a command line
+        out=$("$sim" $args 2>&1 >/dev/null) || true
+      elif [[ $command == ./run.sh ]]; then
+        # shellcheck disable=SC2086
+        out=$("$sim" $args) || ran=$?
+      else
+        # shellcheck disable=SC2086
+        out=$("$wine" $args ${WINE_BASE:+--base-prefix "$WINE_BASE"}) || { ran=$?; ((ran == 1)) && ran=0; }
+      fi
+      ((ran == 0)) || { echo "readme-samples: error: $command $args failed" >&2; exit 1; }
+      count=$(printf '%s\n' "$out" | wc -l)
+      if [[ -n $head ]] && ((count > head + tail)); then
+        printf '%s\n' "$out" | sed -n "1,${head}p"
+        echo '...'
+        printf '%s\n' "$out" | tail -n "$tail"
+      else
+        printf '%s\n' "$out"
+      fi
+      in_block=true
     fi
-    ((status == 0)) || { echo "readme-samples: error: $command $args failed" >&2; exit 1; }
-    count=$(printf '%s\n' "$out" | wc -l)
-    if [[ -n $head ]] && ((count > head + tail)); then
-      printf '%s\n' "$out" | sed -n "1,${head}p"
-      echo '...'
-      printf '%s\n' "$out" | tail -n "$tail"
-    else
-      printf '%s\n' "$out"
-    fi
-    in_block=true
-  fi
-done < README.md > "$generated"
+  done < "$page" > "$generated"
+}
 
-if $check; then
-  if ! diff -u README.md "$generated" >&2; then
-    echo "readme-samples: README.md's samples are not what the tool prints; run scripts/readme-samples.sh" >&2
-    exit 1
+# Each page of the manual: the front page and docs/.
+for page in README.md docs/*.md; do
+  render
+  if $check; then
+    if ! diff -u "$page" "$generated" >&2; then
+      echo "readme-samples: $page's samples are not what the tool prints; run scripts/readme-samples.sh" >&2
+      status=1
+    fi
+  else
+    cp "$generated" "$page"
   fi
-else
-  cp "$generated" README.md
-fi
+done
+exit "$status"
