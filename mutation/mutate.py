@@ -93,7 +93,8 @@ def check_against(mutants, root):
 
 def sync_copy(src, dst):
     """Mirrors the sources into dst, rewriting only files that differ, so the
-    copy's build stays incremental."""
+    copy's build stays incremental, and removing what the sources no longer
+    have (a header left behind would shadow its moved successor)."""
     for dirpath, dirnames, filenames in os.walk(src):
         rel = Path(dirpath).relative_to(src)
         dirnames[:] = [d for d in dirnames if not (rel == Path(".") and (d in COPY_SKIP or d.startswith("build-")))]
@@ -104,6 +105,12 @@ def sync_copy(src, dst):
             if not b.exists() or b.read_bytes() != data:
                 b.write_bytes(data)
                 shutil.copymode(a, b)
+        for gone in set(os.listdir(dst / rel)) - set(filenames) - set(dirnames):
+            stale = dst / rel / gone
+            if stale.is_dir() and not stale.is_symlink():
+                shutil.rmtree(stale)
+            else:
+                stale.unlink()
 
 
 def run(cmd, timeout, **kw):
