@@ -23,7 +23,7 @@
 #include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
-#include "special_pool.h"
+#include "verifier_pool.h"
 
 struct uc_struct;
 

@@ -4,8 +4,8 @@
 // freed, and a freed block is unmapped, so an overrun or a use after free
 // faults at once.  Paged blocks can be trimmed (made inaccessible) while the
 // image runs at DISPATCH_LEVEL or above, as the driver verifier does.
-#ifndef ZERVAL_EMU_SPECIAL_POOL_H
-#define ZERVAL_EMU_SPECIAL_POOL_H
+#ifndef ZERVAL_EMU_VERIFIER_POOL_H
+#define ZERVAL_EMU_VERIFIER_POOL_H
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "special_pool.h"
+#include "verifier_pool.h"
 
 #include "error.h"
 #include "linker.h"
