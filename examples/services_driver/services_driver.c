@@ -10,8 +10,8 @@
  * display driver passes to lDllAttach (and zerval.sys passes on unchanged);
  * KELV_DEFAULT_BEHAVIOUR, set when building, replaces the value 0.
  *
- * Plain C89, as older driver kits compile it; the decorated export names are
- * given in kelv.def.
+ * Plain C89, as older driver kits compile it; its build names the export
+ * (zerval_driver's EXPORTS Attach@16), in either toolchain's syntax.
  */
 #include <ntdef.h>
 #include <miniport.h>
