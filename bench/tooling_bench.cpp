@@ -10,6 +10,7 @@
 #include <ctime>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "image_backend.h"
@@ -86,14 +87,22 @@ void Print(const char *what, const Figure &f)
 
 } // namespace
 
-int main()
+// With `warm` or `fresh` only that figure is measured, for a profiler.
+int main(int argc, char **argv)
 {
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (argc > 2 || (only != "" && only != "warm" && only != "fresh")) {
+        std::fprintf(stderr, "usage: zerval-tooling-bench [warm|fresh]\n");
+        return 2;
+    }
     try {
         for (const ImageDialect dialect : kImageDialects) {
             const pe::Image &image = BuiltImage(dialect);
             std::printf("%s image:\n", DialectName(dialect).c_str());
-            Print("  warm accept-all attach", Warm(image, 7, 40));
-            Print("  fresh machine + accept-all attach", Fresh(image, 7, 20));
+            if (only != "fresh")
+                Print("  warm accept-all attach", Warm(image, 7, 40));
+            if (only != "warm")
+                Print("  fresh machine + accept-all attach", Fresh(image, 7, 20));
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "zerval-tooling-bench: %s\n", e.what());

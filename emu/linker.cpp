@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace emu {
 
@@ -99,22 +100,24 @@ void CheckLoadable(const pe::Image &image)
 
 void WriteImage(uc_struct *uc, const pe::Image &image, uint32_t base)
 {
+    // Composed here and handed to the engine in one write: each write the
+    // engine takes costs as much as a page of bytes.
     const uint32_t size = MappedSize(image);
-    auto put = [&](uint32_t address, const void *bytes, uint32_t n) {
-        CheckEngine(uc_mem_write(uc, address, bytes, n), "write image");
-    };
-    put(base, image.bytes.data(),
-        std::min<uint32_t>({image.sizeOfHeaders, size, static_cast<uint32_t>(image.bytes.size())}));
+    std::vector<uint8_t> mapped(size, 0);
+    const uint32_t headers =
+        std::min<uint32_t>({image.sizeOfHeaders, size, static_cast<uint32_t>(image.bytes.size())});
+    std::copy_n(image.bytes.begin(), headers, mapped.begin());
     for (const pe::Section &s : image.sections)
         if (s.rawSize != 0)
-            put(base + s.virtualAddress, image.bytes.data() + s.rawOffset, s.rawSize);
+            std::copy_n(image.bytes.begin() + s.rawOffset, s.rawSize, mapped.begin() + s.virtualAddress);
     const uint32_t delta = base - image.imageBase;
     for (uint32_t rva : image.relocations) {
         uint32_t v = 0;
-        CheckEngine(uc_mem_read(uc, base + rva, &v, 4), "relocate");
+        std::memcpy(&v, &mapped[rva], 4);
         v += delta;
-        put(base + rva, &v, 4);
+        std::memcpy(&mapped[rva], &v, 4);
     }
+    CheckEngine(uc_mem_write(uc, base, mapped.data(), size), "write image");
 }
 
 std::vector<uint32_t> PageProtections(const pe::Image &image)

@@ -151,8 +151,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
     for (int h = 0; h < sim::kHookCount; ++h)
         if (hookStubs_[0][h] == 0)
             throw Error(std::string("emulator: nothing serves ") + sim::kHookNames[h]);
-    const uint8_t hlt = 0xF4;
-    write(kSentinel, &hlt, 1);
+    writeStubPage();
     // Every call ends at the sentinel: set once, so that starting the engine
     // does not translate the code around it again.
     const uint64_t exit = kSentinel;
@@ -251,12 +250,26 @@ uint32_t Machine::addStub(const Served &served, sim::Entry via)
     const uint32_t address = kStubPage + kStubSize * static_cast<uint32_t>(stubs_.size());
     if (address + kStubSize > kSentinel)
         throw Error(std::string("emulator: no room for the stub of ") + served.name);
-    const uint32_t argBytes = served.argBytes;
-    const uint8_t code[3] = {static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3), static_cast<uint8_t>(argBytes),
-                             static_cast<uint8_t>(argBytes >> 8)};
-    write(address, code, argBytes ? 3 : 1);
     stubs_.push_back(Stub{&served, via});
     return address;
+}
+
+// Each stub a `ret N` (N the bytes of arguments its routine pops), the
+// sentinel a `hlt`: composed here and written in one go.
+void Machine::writeStubPage()
+{
+    std::vector<uint8_t> page(kPage, 0);
+    for (size_t i = 0; i < stubs_.size(); ++i) {
+        const uint32_t argBytes = stubs_[i].served->argBytes;
+        uint8_t *code = &page[kStubSize * i];
+        code[0] = static_cast<uint8_t>(argBytes ? 0xC2 : 0xC3);
+        if (argBytes) {
+            code[1] = static_cast<uint8_t>(argBytes);
+            code[2] = static_cast<uint8_t>(argBytes >> 8);
+        }
+    }
+    page[kSentinel - kStubPage] = 0xF4;
+    write(kStubPage, page.data(), kPage);
 }
 
 uint32_t Machine::providedStub(const Served &p) const { return providedStubs_.at(static_cast<size_t>(&p - kServed)); }

@@ -139,6 +139,7 @@ private:
         sim::Entry via;
     };
     uint32_t addStub(const Served &served, sim::Entry via);
+    void writeStubPage();
     // The stub addStub gave a kServed entry (its Original).
     uint32_t providedStub(const Served &p) const;
     // The kernel's file routines (machine_files.cpp), entries of kServed.
