@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 namespace pe {
 
@@ -311,7 +310,17 @@ Image Load(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw BadImage("cannot open " + path);
-    return Parse(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {}));
+    std::vector<uint8_t> bytes;
+    char piece[1 << 16];
+    while (bytes.size() <= kLargestFile) {
+        in.read(piece, static_cast<std::streamsize>(std::min<uint64_t>(sizeof piece, kLargestFile + 1 - bytes.size())));
+        if (in.bad())
+            throw BadImage("cannot read " + path);
+        bytes.insert(bytes.end(), piece, piece + in.gcount());
+        if (!in)
+            return Parse(std::move(bytes));  // its end
+    }
+    throw BadImage("larger than " + std::to_string(kLargestFile >> 20) + " MiB, the most an image file may be");
 }
 
 uint32_t ComputeChecksum(const std::vector<uint8_t> &bytes, uint32_t checksumOffset)

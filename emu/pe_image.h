@@ -88,6 +88,9 @@ std::string Hex(uint64_t v);
 
 // Throws BadImage with a one-line reason.
 Image Parse(std::vector<uint8_t> bytes);
+// The most Load reads: a larger file (or one without end, a device or a
+// pipe) is refused after this many bytes and one more.
+constexpr uint64_t kLargestFile = 16u << 20;
 Image Load(const std::string &path);
 
 // The optional header's checksum as the kernel's loader computes it.

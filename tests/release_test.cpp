@@ -28,6 +28,7 @@ constexpr products::Product kTools[] = {
     {"biosdll-check", "ZERVAL_BIOSDLL_CHECK", "bin/biosdll-check"},
 };
 constexpr products::Product kPeFinish = kTools[3];
+constexpr products::Product kImageTools[] = {kTools[3], kTools[4]};
 constexpr products::Product kSdkVersionHeader = {"the SDK's version header", "ZERVAL_SDK_VERSION_HEADER",
                                                  "sdk/include/zerval_version.h"};
 
@@ -44,6 +45,26 @@ TEST(Release, EveryToolSaysTheReleaseInOneLine)
         EXPECT_EQ(run.status, 0) << tool.what;
         EXPECT_EQ(run.out, std::string(tool.what) + " " + ZERVAL_PROJECT_VERSION + "\n") << tool.what;
         EXPECT_EQ(run.err, "") << tool.what;
+    }
+}
+
+// The build's image tools read with a bound: an endless file is refused
+// after 16 MiB and one byte, in one line; a file that is not there and a
+// wrong command line are one line each too.
+TEST(ImageTools, EveryBadInputIsOneLine)
+{
+    for (const products::Product &tool : kImageTools) {
+        const std::string name = tool.what;
+        ToolRun run = RunTool(products::Existing(tool), {"/dev/zero"});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.err, name + ": /dev/zero: larger than 16 MiB, the most an image file may be\n");
+        run = RunTool(products::Existing(tool), {"/no/such.sys"});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.err, name + ": /no/such.sys: cannot open /no/such.sys\n");
+        run = RunTool(products::Existing(tool), {"a.sys", "b.sys"});
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.err, "usage: " + name + " IMAGE (or --version)\n");
+        EXPECT_EQ(run.out, "") << name;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "image_tool.h"
 #include "pe_image.h"
 #include "zerval.h"
 
@@ -75,21 +76,10 @@ std::vector<std::string> Check(const pe::Image &img)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::string(argv[1]) == "--version") {
-        std::printf("biosdll-check %s\n", ZERVAL_VERSION);
-        return 0;
-    }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: biosdll-check IMAGE (or --version)\n");
-        return 2;
-    }
-    try {
-        const std::vector<std::string> faults = Check(pe::Load(argv[1]));
+    return RunImageTool("biosdll-check", argc, argv, [](const char *path) {
+        const std::vector<std::string> faults = Check(pe::Load(path));
         for (const std::string &fault : faults)
-            std::fprintf(stderr, "biosdll-check: %s: %s\n", argv[1], fault.c_str());
+            std::fprintf(stderr, "biosdll-check: %s: %s\n", path, fault.c_str());
         return faults.empty() ? 0 : 1;
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "biosdll-check: %s\n", e.what());
-        return 1;
-    }
+    });
 }

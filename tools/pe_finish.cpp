@@ -12,8 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "image_tool.h"
 #include "pe_image.h"
-#include "zerval_version.h"
 
 namespace {
 
@@ -44,16 +44,8 @@ uint32_t ContentStamp(const std::vector<uint8_t> &b, uint32_t stampOffset, uint3
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::string(argv[1]) == "--version") {
-        std::printf("pe-finish %s\n", ZERVAL_VERSION);
-        return 0;
-    }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pe-finish IMAGE (or --version)\n");
-        return 2;
-    }
-    try {
-        pe::Image img = pe::Load(argv[1]);
+    return RunImageTool("pe-finish", argc, argv, [](const char *path) {
+        pe::Image img = pe::Load(path);
         const pe::Section *biosdll = img.section(".biosdll");
         if (biosdll == nullptr)
             throw pe::BadImage("no .biosdll section");
@@ -64,13 +56,10 @@ int main(int argc, char **argv)
         if (ReadU32(img.bytes, stampOffset) == 0)
             WriteU32(img.bytes, stampOffset, ContentStamp(img.bytes, stampOffset, img.checksumOffset));
         WriteU32(img.bytes, img.checksumOffset, pe::ComputeChecksum(img.bytes, img.checksumOffset));
-        std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char *>(img.bytes.data()), static_cast<std::streamsize>(img.bytes.size()));
         if (!out)
-            throw pe::BadImage(std::string("cannot write ") + argv[1]);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "pe-finish: %s: %s\n", argv[1], e.what());
-        return 1;
-    }
-    return 0;
+            throw pe::BadImage(std::string("cannot write ") + path);
+        return 0;
+    });
 }
