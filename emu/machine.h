@@ -17,6 +17,7 @@
 #include "call_rules.h"
 #include "code_checks.h"
 #include "crossing.h"
+#include "decorated_names.h"
 #include "error.h"
 #include "irql.h"
 #include "kernel_files.h"
@@ -98,9 +99,9 @@ public:
     const std::vector<Crossing> &crossings() const { return crossingLog_; }
 
     // The services driver's entry, as the module imports it from kelv.sys.
-    static constexpr const char *kServicesAttach = "_Attach@16";
+    static constexpr const char *kServicesAttach = decorated::Attach;
     // The TV driver's function, which the module puts in pfnTvControl.
-    static constexpr const char *kTvControl = "_S_RMX_Control@12";
+    static constexpr const char *kTvControl = decorated::S_RMX_Control;
 
     // What the images wrote through the simulated kernel's file routines
     // (machine_files.cpp); kept across reset().

@@ -36,7 +36,7 @@ const Machine::Served Machine::kServed[] = {
      [](Machine &m, const ServedCall &c) {
          return m.adapter_.attach(c.args[0], c.args[1], m.handTable(c.args[2]), c.args[3]);
      }},
-    {"rmx.sys", "_AttachRMX@8", 8,
+    {"rmx.sys", decorated::AttachRMX, 8,
      [](Machine &m, const ServedCall &c) { return m.adapter_.attachRmx(c.args[0], c.args[1]); }},
     // Also the hook in pfnTvControl, where the module puts it.
     {"rmx.sys", kTvControl, 12,
