@@ -19,7 +19,9 @@
 #                                        a page is not what the tool prints
 # SIM (default build/bin/zerval-sim) and WINE (default build/bin/zerval-wine)
 # name the tools; they run from the source folder, as ./run.sh does.
-set -euo pipefail
+set -Eeuo pipefail
+# A command that fails where nothing else reports it still gets one line.
+trap 'echo "readme-samples: error: stopped at line $LINENO by a command that failed (${page:-before any page})" >&2' ERR
 cd "$(dirname "$0")/.."
 sim=${SIM:-build/bin/zerval-sim}
 wine=${WINE:-build/bin/zerval-wine}
