@@ -10,6 +10,7 @@ survived), the diff of every survivor, and the score.
     mutation/mutate.py                       # every mutant
     mutation/mutate.py --only NAME[,NAME]    # some
     mutation/mutate.py --sample              # the fixed sample CI runs (host and GNU image)
+    mutation/mutate.py --sample --in-build build   # the same in build/'s mutation targets (what CTest runs)
     mutation/mutate.py --check               # only check the catalogue against the sources
 
 Exit status: 0 when every mutant not marked equivalent was caught, 1 when one
@@ -177,6 +178,52 @@ class Workspace:
                    SUITE_TIMEOUT, cwd=str(self.build))
 
 
+class BuildTreeWorkspace:
+    """The sample's workspace: a build tree of the project itself, whose
+    mutation/ folder holds a copy of the module's sources and targets built
+    from it (mutation/CMakeLists.txt).  Only those targets are built, each
+    without its dependencies (Makefiles' target/fast), so nothing else in
+    the tree changes while the rest of the tests run."""
+    COPIED = ["binding", "modes", "services", "include", "platform", "image", "cmake", "examples", "LICENSE"]
+    TARGETS = ["zerval_binding_mutant", "zerval_modes_mutant", "zerval_services_mutant", "zerval_module_mutant",
+               "zerval_harness_mutant", "zerval_tests_mutant", "zerval_image_mutant"]
+
+    def __init__(self, build, jobs, backends, leave_out=()):
+        self.build = build
+        self.src = build / "mutation" / "tree"
+        self.jobs = jobs
+        self.backends = backends
+        self.leave_out = list(leave_out)
+
+    def prepare(self):
+        if not (self.build / "CMakeCache.txt").exists() or not self.src.is_dir():
+            raise CatalogueError(f"{self.build}: not a configured build with the mutation targets")
+        for entry in self.COPIED:
+            if (ROOT / entry).is_dir():
+                sync_copy(ROOT / entry, self.src / entry)
+            elif (ROOT / entry).read_bytes() != (self.src / entry).read_bytes():
+                shutil.copy2(ROOT / entry, self.src / entry)
+
+    def compile(self):
+        output = ""
+        for target in self.TARGETS:
+            status, out = run(["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target", target + "/fast"],
+                              BUILD_TIMEOUT)
+            output += out
+            if status != 0:
+                return status, output
+        return 0, output
+
+    compile_mutant = compile
+
+    def suite(self):
+        wanted = ":".join("*/" + b for b in self.backends)
+        selected = "--gtest_filter=" + wanted + (":-" + ":".join(self.leave_out) if self.leave_out else "")
+        env = dict(os.environ, ZERVAL_IMAGE=str(self.build / "mutation" / "image-gnu" / "zerval.sys"))
+        return run([str(self.build / "bin" / "zerval_tests_mutant"), "--gtest_fail_fast", "--gtest_brief=1", selected],
+                   SUITE_TIMEOUT, cwd=str(self.build), env=env)
+
+
 def first_failure(output):
     for line in output.splitlines():
         if line.startswith("[  FAILED  ]") and "." in line:
@@ -226,6 +273,7 @@ def main():
     parser.add_argument("--check", action="store_true", help="check the catalogue against the sources, build nothing")
     parser.add_argument("--work", default=str(ROOT / "build" / "mutation"), help="where the copy and its build go")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--in-build", help="with --sample: judge in this build tree's mutation targets, not a copy")
     args = parser.parse_args()
 
     # SIGTERM unwinds like Ctrl-C, so the copy is restored either way.
@@ -245,7 +293,9 @@ def main():
                 raise CatalogueError("no such mutant: " + ", ".join(unknown))
             mutants = [m for m in mutants if m["name"] in wanted]
 
-        if args.sample:
+        if args.sample and args.in_build:
+            ws = BuildTreeWorkspace(Path(args.in_build).resolve(), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
+        elif args.sample:
             ws = Workspace(Path(args.work), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
         else:
             ws = Workspace(Path(args.work), args.jobs, ALL_BACKENDS)
