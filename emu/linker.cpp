@@ -131,20 +131,6 @@ std::vector<uint32_t> PageProtections(const pe::Image &image)
     return perms;
 }
 
-std::optional<uint32_t> StdcallArgBytes(const std::string &name)
-{
-    const size_t at = name.rfind('@');
-    if (at == std::string::npos || at + 1 == name.size())
-        return std::nullopt;
-    uint32_t bytes = 0;
-    for (size_t i = at + 1; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return std::nullopt;
-        bytes = bytes * 10 + static_cast<uint32_t>(name[i] - '0');
-    }
-    return bytes;
-}
-
 std::string ExportsOf(const pe::Image &image)
 {
     if (image.exports.empty())

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "error.h"
@@ -67,7 +68,20 @@ void WriteImage(uc_struct *uc, const pe::Image &image, uint32_t base);
 
 // The bytes of arguments a stdcall function pops, from its decorated name
 // ("_Attach@16" -> 16); nothing for an undecorated name.
-std::optional<uint32_t> StdcallArgBytes(const std::string &name);
+constexpr std::optional<uint32_t> StdcallArgBytes(std::string_view name)
+{
+    const size_t at = name.rfind('@');
+    if (at == std::string_view::npos || at + 1 == name.size())
+        return std::nullopt;
+    uint32_t bytes = 0;
+    for (size_t i = at + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return std::nullopt;
+        bytes = bytes * 10 + static_cast<uint32_t>(name[i] - '0');
+    }
+    return bytes;
+}
+static_assert(StdcallArgBytes("_Attach@16") == 16u && !StdcallArgBytes("DriverEntry") && !StdcallArgBytes("_x@1a"));
 
 // What an image exports, for a message: "it exports _AttachRMX@8,
 // _S_RMX_Control@12" or "it exports nothing".

@@ -32,14 +32,14 @@ const Machine::Served Machine::kServed[] = {
      }},
 
     // The sibling drivers' entries.
-    {"kelv.sys", kServicesAttach, 16,
+    {"kelv.sys", kServicesAttach, *StdcallArgBytes(kServicesAttach),
      [](Machine &m, const ServedCall &c) {
          return m.adapter_.attach(c.args[0], c.args[1], m.handTable(c.args[2]), c.args[3]);
      }},
-    {"rmx.sys", decorated::AttachRMX, 8,
+    {"rmx.sys", decorated::AttachRMX, *StdcallArgBytes(decorated::AttachRMX),
      [](Machine &m, const ServedCall &c) { return m.adapter_.attachRmx(c.args[0], c.args[1]); }},
     // Also the hook in pfnTvControl, where the module puts it.
-    {"rmx.sys", kTvControl, 12,
+    {"rmx.sys", kTvControl, *StdcallArgBytes(kTvControl),
      [](Machine &m, const ServedCall &c) { return m.adapter_.tvControl(c.args[0], c.args[1], c.args[2]); }},
 
     // The services driver's hooks, each an original function and a
