@@ -19,6 +19,7 @@ sources or does not build, a build or suite that fails without any mutant).
 """
 import argparse
 import difflib
+import json
 import os
 import shutil
 import signal
@@ -125,6 +126,23 @@ def run(cmd, timeout, **kw):
         return None, out
 
 
+def run_steps(steps):
+    """Runs each command in turn until one fails; returns (status, output)."""
+    output = ""
+    for step in steps:
+        status, out = run(step, BUILD_TIMEOUT)
+        output += out
+        if status != 0:
+            return status, output
+    return 0, output
+
+
+def suite_filter(backends, leave_out):
+    """The behaviour suite's tests on those backends, less leave_out."""
+    wanted = ":".join("*/" + b for b in backends)
+    return "--gtest_filter=" + wanted + (":-" + ":".join(leave_out) if leave_out else "")
+
+
 class Workspace:
     def __init__(self, work, jobs, backends, leave_out=()):
         self.src = work / "src"
@@ -161,19 +179,12 @@ class Workspace:
                  ["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target", "zerval_tests/fast"]]
         if "Image" in self.backends:
             steps.append(["cmake", "--build", str(self.build / "image-gnu"), "-j", str(self.jobs)])
-        output = ""
-        for step in steps:
-            status, out = run(step, BUILD_TIMEOUT)
-            output += out
-            if status != 0:
-                return status, output
-        return 0, output
+        return run_steps(steps)
 
     def suite(self):
         selected = []
         if self.backends != ALL_BACKENDS or self.leave_out:
-            wanted = ":".join("*/" + b for b in self.backends)
-            selected = ["--gtest_filter=" + wanted + (":-" + ":".join(self.leave_out) if self.leave_out else "")]
+            selected = [suite_filter(self.backends, self.leave_out)]
         return run([str(self.build / "bin" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"] + selected,
                    SUITE_TIMEOUT, cwd=str(self.build))
 
@@ -181,12 +192,10 @@ class Workspace:
 class BuildTreeWorkspace:
     """The sample's workspace: a build tree of the project itself, whose
     mutation/ folder holds a copy of the module's sources and targets built
-    from it (mutation/CMakeLists.txt).  Only those targets are built, each
-    without its dependencies (Makefiles' target/fast), so nothing else in
-    the tree changes while the rest of the tests run."""
-    COPIED = ["binding", "modes", "services", "include", "platform", "image", "cmake", "examples", "LICENSE"]
-    TARGETS = ["zerval_binding_mutant", "zerval_modes_mutant", "zerval_services_mutant", "zerval_module_mutant",
-               "zerval_harness_mutant", "zerval_tests_mutant", "zerval_image_mutant"]
+    from it (mutation/CMakeLists.txt, which writes what it copies and those
+    targets, in build order, to mutation/tree.json).  Only those targets are
+    built, each without its dependencies (Makefiles' target/fast), so
+    nothing else in the tree changes while the rest of the tests run."""
 
     def __init__(self, build, jobs, backends, leave_out=()):
         self.build = build
@@ -194,34 +203,30 @@ class BuildTreeWorkspace:
         self.jobs = jobs
         self.backends = backends
         self.leave_out = list(leave_out)
+        self.copied, self.targets = [], []
 
     def prepare(self):
-        if not (self.build / "CMakeCache.txt").exists() or not self.src.is_dir():
+        listing = self.build / "mutation" / "tree.json"
+        if not listing.is_file():
             raise CatalogueError(f"{self.build}: not a configured build with the mutation targets")
-        for entry in self.COPIED:
+        tree = json.loads(listing.read_text())
+        self.copied, self.targets = tree["copied"], tree["targets"]
+        for entry in self.copied:
             if (ROOT / entry).is_dir():
                 sync_copy(ROOT / entry, self.src / entry)
             elif (ROOT / entry).read_bytes() != (self.src / entry).read_bytes():
                 shutil.copy2(ROOT / entry, self.src / entry)
 
     def compile(self):
-        output = ""
-        for target in self.TARGETS:
-            status, out = run(["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target", target + "/fast"],
-                              BUILD_TIMEOUT)
-            output += out
-            if status != 0:
-                return status, output
-        return 0, output
+        return run_steps([["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target", target + "/fast"]
+                          for target in self.targets])
 
     compile_mutant = compile
 
     def suite(self):
-        wanted = ":".join("*/" + b for b in self.backends)
-        selected = "--gtest_filter=" + wanted + (":-" + ":".join(self.leave_out) if self.leave_out else "")
         env = dict(os.environ, ZERVAL_IMAGE=str(self.build / "mutation" / "image-gnu" / "zerval.sys"))
-        return run([str(self.build / "bin" / "zerval_tests_mutant"), "--gtest_fail_fast", "--gtest_brief=1", selected],
-                   SUITE_TIMEOUT, cwd=str(self.build), env=env)
+        return run([str(self.build / "bin" / "zerval_tests_mutant"), "--gtest_fail_fast", "--gtest_brief=1",
+                    suite_filter(self.backends, self.leave_out)], SUITE_TIMEOUT, cwd=str(self.build), env=env)
 
 
 def first_failure(output):
