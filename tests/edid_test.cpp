@@ -15,6 +15,7 @@
 #include "edid.h"
 #include "monitor.h"
 #include "run_tool.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -157,10 +158,9 @@ TEST(Edid, HexDumpReadsLikeTheBinary)
 // the controller here accepts every mode at every rate.
 nlohmann::json PublishedWith(const std::string &edidFile)
 {
-    const fs::path acceptAll = fs::temp_directory_path() / "zerval-edid-accept-all.json";
-    std::ofstream(acceptAll) << "{}";
-    const ToolRun run = RunTool(kSim, {"--profile", acceptAll.string(), "--edid", kData + "/" + edidFile, "list", "--json"});
-    fs::remove(acceptAll);
+    const ScratchFolder s;
+    const std::string acceptAll = s.file("accept-all.json", "{}");
+    const ToolRun run = RunTool(kSim, {"--profile", acceptAll, "--edid", kData + "/" + edidFile, "list", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
     return nlohmann::json::parse(run.out);
 }
@@ -209,12 +209,10 @@ TEST(Edid, WithoutRangeLimitsOnlyTheListedTimingsAreUsable)
 
 TEST(Edid, AProfileNamesItsEdidBesideIt)
 {
-    const fs::path dir = fs::temp_directory_path() / "zerval-edid-profile";
-    fs::create_directories(dir);
-    fs::copy_file(kData + "/analog-02.bin", dir / "monitor.bin", fs::copy_options::overwrite_existing);
-    std::ofstream(dir / "p.json") << R"({"name": "with-edid", "edid": "monitor.bin"})";
-    const ToolRun run = RunTool(kSim, {"--profile", (dir / "p.json").string(), "profile"});
-    fs::remove_all(dir);
+    const ScratchFolder s;
+    fs::copy_file(kData + "/analog-02.bin", fs::path(s.dir()) / "monitor.bin");
+    const std::string profile = s.file("p.json", R"({"name": "with-edid", "edid": "monitor.bin"})");
+    const ToolRun run = RunTool(kSim, {"--profile", profile, "profile"});
     ASSERT_EQ(run.status, 0) << run.err;
     const nlohmann::json p = nlohmann::json::parse(run.out);
     EXPECT_EQ(p["monitorMinRefresh"], 55);

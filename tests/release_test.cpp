@@ -14,6 +14,7 @@
 #include "pdb_signature.h"
 #include "pe_image.h"
 #include "run_tool.h"
+#include "scratch_folder.h"
 #include "zerval.h"
 
 using namespace std::string_literals;
@@ -87,11 +88,8 @@ TEST(Release, HeadersCarryTheRelease)
 // after the stamp.
 class PeFinishStamp : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("zerval-stamp-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                 "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    void SetUp() override { std::filesystem::create_directories(dir); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    ScratchFolder scratch;
+    std::filesystem::path dir = scratch.dir();
 
     // A copy of the image with its stamp set to `stamp` and, if `edit` >= 0,
     // one byte of its version strings changed; finished by pe-finish.

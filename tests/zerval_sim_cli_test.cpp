@@ -16,6 +16,7 @@
 #include "accept_all.h"
 #include "build_products.h"
 #include "run_tool.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -24,28 +25,6 @@ namespace fs = std::filesystem;
 const std::string kSim = products::Existing(products::kSim);
 const std::string kImage = products::Existing(products::kImageGnu);
 const std::string kSource = ZERVAL_SOURCE_DIR;
-
-class Scratch {
-public:
-    Scratch()
-    {
-        char dir[] = "/tmp/zerval-sim-test-XXXXXX";
-        if (mkdtemp(dir) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        dir_ = dir;
-    }
-    ~Scratch() { fs::remove_all(dir_); }
-    std::string file(const std::string &name, const std::string &contents) const
-    {
-        const std::string path = (fs::path(dir_) / name).string();
-        std::ofstream(path, std::ios::binary) << contents;
-        return path;
-    }
-    std::string dir() const { return dir_; }
-
-private:
-    std::string dir_;
-};
 
 std::string ReadAll(const std::string &path)
 {
@@ -63,7 +42,7 @@ void Put16(std::string &b, size_t at, uint16_t v) { std::memcpy(b.data() + at, &
 void Put32(std::string &b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
 // The built image with one header field rewritten.
-std::string PatchedImage(const Scratch &s, const std::string &name, void (*patch)(std::string &, size_t coff, size_t opt))
+std::string PatchedImage(const ScratchFolder &s, const std::string &name, void (*patch)(std::string &, size_t coff, size_t opt))
 {
     std::string bytes = ReadAll(kImage);
     const size_t coff = U32(bytes, 0x3C) + 4;
@@ -141,7 +120,7 @@ TEST(ZervalSimErrors, UsageErrorsAreOneLineAndStatusOne)
 
 TEST(ZervalSimErrors, BadFilesAreNamedInOneLine)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string missing = s.dir() + "/missing.json";
     ExpectOneErrorLine({"--profile", missing}, missing + ": cannot read it \\(No such file or directory\\)");
     ExpectOneErrorLine({"--profile", s.dir()}, s.dir() + ": is a folder, not a file");
@@ -200,7 +179,7 @@ TEST(ZervalSimErrors, BadFilesAreNamedInOneLine)
 
 TEST(ZervalSimWarnings, AreOneLineAndTheRunGoesOn)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string sum = PatchedImage(s, "sum.sys", [](std::string &b, size_t, size_t opt) {
         Put32(b, opt + 64, U32(b, opt + 64) ^ 1u);
     });
@@ -248,7 +227,7 @@ std::map<std::string, std::string> MatrixSection(const std::string &out, int dep
 
 TEST(ZervalSimScenarios, MatrixSaysWhyEachCellIsEmpty)
 {
-    const Scratch s;
+    const ScratchFolder s;
     // Up to 1280 pixels wide; a monitor that shows 60 Hz at most.
     const std::string p = s.file("p.json", R"({"maxWidth": 1280, "monitorMaxRefresh": 60})");
     const ToolRun run = RunTool(kSim, {"--profile", p, "--disable-row", "0", "--rates", "60,75,256", "list", "--matrix"});
@@ -301,7 +280,7 @@ TEST(ZervalSimScenarios, AttachOutcomesAreOutputWithTheModulesResult)
 // shown, saved, and kept also when the stack faults on the way.
 TEST(ZervalSimScenarios, WhatADisplayDriverWroteIsShownAndSavedEvenWhenItFaults)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string probe = products::Existing(products::kWineProbe);
     const std::string services = products::Existing(products::kExampleServices);
     const std::string tv = products::Existing(products::kExampleTv);
@@ -414,7 +393,7 @@ namespace {
 
 // A build tree of its own in the scratch folder: bin/ with a copy of the
 // given program, and the given files at their places in the tree.
-std::string CopyTree(const Scratch &s, const std::string &program,
+std::string CopyTree(const ScratchFolder &s, const std::string &program,
                      const std::vector<std::pair<std::string, std::string>> &files)
 {
     fs::create_directories(fs::path(s.dir()) / "bin");
@@ -434,7 +413,7 @@ std::string CopyTree(const Scratch &s, const std::string &program,
 // missing.  (The copy's image is the MSVC one, to tell it from the original.)
 TEST(ToolsInACopiedBuildTree, ZervalSimRunsTheTreesOwnImage)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string msvc = products::Existing(products::kImageMsvc);
     const std::string sim = CopyTree(s, kSim, {{msvc, "image-gnu/zerval.sys"}});
     const ToolRun run = RunTool("env", {"-u", "ZERVAL_IMAGE", sim});
@@ -454,7 +433,7 @@ TEST(ToolsInACopiedBuildTree, ZervalSimRunsTheTreesOwnImage)
 
 TEST(ToolsInACopiedBuildTree, ZervalSimSaysInOneLineThatTheTreeHasNoImage)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string sim = CopyTree(s, kSim, {});
     const ToolRun run = RunTool("env", {"-u", "ZERVAL_IMAGE", sim, "list"});
     EXPECT_EQ(run.status, 1);
@@ -470,7 +449,7 @@ TEST(ToolsInACopiedBuildTree, ZervalSimSaysInOneLineThatTheTreeHasNoImage)
 
 TEST(ToolsInACopiedBuildTree, ZervalBenchComparesWithTheTreesOwnBaseline)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string bench = products::Existing(products::kBench);
     const std::string gnu = products::Existing(products::kImageGnu);
     const std::string msvc = products::Existing(products::kImageMsvc);
@@ -497,7 +476,7 @@ namespace {
 // must arrive: each rough input is one line and status 1, never a hang.
 TEST(ZervalSimInputs, EveryReadIsBoundedAndRefusedInOneLine)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string limit = ": larger than 16 MiB, the most zerval-sim reads from a file";
     // Endless devices are refused after the limit, not read to the end.
     ExpectOneErrorLine({"--image", "/dev/zero"}, "/dev/zero" + limit);
@@ -512,7 +491,7 @@ TEST(ZervalSimInputs, EveryReadIsBoundedAndRefusedInOneLine)
 
 TEST(ZervalSimInputs, DashIsStandardInput)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string small = kSource + "/profiles/small.json";
     ToolRun run = RunTool(kSim, {"--profile", "-", "list", "--json"}, {small, ""});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -548,7 +527,7 @@ TEST(ZervalSimInputs, OutputThatCannotBeWrittenIsAnError)
 // An image of another kind is named by its kind, whatever the role.
 TEST(ZervalSimInputs, AProgramOfAnotherKindIsNamedAsSuch)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string console = PatchedImage(s, "tool.exe", [](std::string &b, size_t, size_t opt) { Put16(b, opt + 68, 3); });
     const std::string kind = ": not a native driver \\(subsystem 3, a kernel-mode driver has 1\\)";
     ExpectOneErrorLine({"--image", console}, console + kind);
@@ -583,7 +562,7 @@ TEST(ZervalSimOutput, JsonCarriesTheImageAndTheAttachLines)
 
 TEST(ZervalSimOutput, ProfileNamesAreShownAsTheProfileSaysAndPrintable)
 {
-    const Scratch s;
+    const ScratchFolder s;
     const std::string raw = s.file("raw.json", "{\"name\": \"a\\u001b[2Jb\", \"description\": \"line\\nbreak\"}");
     ToolRun run = RunTool(kSim, {"--profile", raw});
     ASSERT_EQ(run.status, 0) << run.err;
