@@ -8,5 +8,8 @@ cd "$(dirname "$0")"
 scripts/build.sh
 scripts/build-sanitized.sh
 ctest --test-dir build-san -j2 --output-on-failure
-scripts/deps-wine.sh  # the whole stack also runs under Wine's kernel
+# The whole stack also runs under Wine's kernel: Wine installed, and where
+# this host runs no i386 code, qemu-i386 set up for it (or one line on why
+# the Wine tests will be skipped).
+scripts/deps-wine.sh
 ctest --test-dir build -j2 --output-on-failure

@@ -12,7 +12,9 @@
 # A marker may name build/bin/zerval-wine instead
 # of ./run.sh: then zerval-wine runs (its status may be 0 or 1, a difference
 # or a failed run being what such a sample shows), with --base-prefix
-# WINE_BASE added when WINE_BASE names a booted prefix.
+# WINE_BASE added when WINE_BASE names a booted prefix.  Where this host
+# cannot run Wine (share/zerval/wine/host_i386.sh beside zerval-wine says
+# why, in one line, shown once), those samples are left as they stand.
 #
 #   scripts/readme-samples.sh            rewrite README.md and docs/*.md in place
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
@@ -36,10 +38,26 @@ generated=$(mktemp)
 trap 'rm -f "$generated"' EXIT
 status=0
 marker='^<!-- sample( stderr)?( head=([0-9]+) tail=([0-9]+))?: (\./run\.sh|build/bin/zerval-wine) ?(.*) -->$'
+# Whether zerval-wine's samples can run here: asked once, said once.
+wine_able=
+wine_runs() {
+  if [[ -z $wine_able ]]; then
+    local why
+    if why=$("$(dirname "$wine")/../share/zerval/wine/host_i386.sh" --wine); then
+      wine_able=yes
+    else
+      wine_able=no
+      echo "readme-samples: the zerval-wine samples are left as they stand: $why" >&2
+    fi
+  fi
+  [[ $wine_able == yes ]]
+}
+
 render() {
-  in_block=false
+  in_block=false keep_block=false
   while IFS= read -r line || [[ -n $line ]]; do
     if $in_block; then
+      $keep_block && [[ $line != '```' ]] && echo "$line"
       [[ $line == '```' ]] && in_block=false && echo '```'
       continue
     fi
@@ -53,6 +71,11 @@ render() {
         exit 1
       fi
       echo '```'
+      if [[ $command != ./run.sh ]] && ! wine_runs; then
+        in_block=true keep_block=true
+        continue
+      fi
+      keep_block=false
       echo "\$ $command${args:+ $args}"
       ran=0
       if [[ $command == ./run.sh && -n $stderr ]]; then

@@ -16,7 +16,9 @@
 # Prints the probe's report (stdout), as far as it got.  Exit status 0: the
 # report is complete.  1: it is not; one line on stderr says why, with what
 # Wine said (its loader's or its crash handler's first line).  2: a bad
-# argument.  SECONDS (default 60) bounds the probe's run.
+# argument.  SECONDS (default 60) bounds the probe's run (Wine's service
+# manager itself gives up waiting for a driver's start after some 12 s, and
+# the report then stops where the driver hangs).
 set -euo pipefail
 me=$(basename "$0")
 here=$(cd "$(dirname "$(readlink -f "$0")")" && pwd)
@@ -82,7 +84,7 @@ rm -rf "$WINEPREFIX"
 if [[ -n $base ]]; then
   cp -a "$base" "$WINEPREFIX"
 else
-  bounded 180 "$here/make_prefix.sh" "$WINEPREFIX" || exit 1
+  bounded 200 "$here/make_prefix.sh" "$WINEPREFIX" 180 || exit 1
 fi
 mkdir -p "$WINEPREFIX/drive_c/$inside"
 cp "${images[@]}" "$WINEPREFIX/drive_c/$inside/"
@@ -92,7 +94,7 @@ probe=$(basename "${images[0]}")
 # inherits WINEDEBUG and stderr from the command that starts the service
 # manager (the first in this prefix), so loader errors land in the log.
 : >"$log"
-WINEDEBUG=-all,err+module bounded 30 wine sc create zprobe type= kernel start= demand binpath= "$folder\\$probe" >>"$log" 2>&1 || true
+WINEDEBUG=-all,err+module bounded 120 wine sc create zprobe type= kernel start= demand binpath= "$folder\\$probe" >>"$log" 2>&1 || true
 started=0
 bounded "$limit" wine sc start zprobe >>"$log" 2>&1 || started=$?
 # A crash handler may still be writing.
@@ -105,7 +107,10 @@ done
 
 [[ -f $report ]] && tr -d '\r' <"$report"
 [[ -f $report ]] && [[ $(tail -n 1 "$report") == "end of report" ]] && exit 0
-said=$(grep -m 1 -E '^(wine: |err:)' "$log" | tr -d '\r' || true)
+# Wine's loader or crash handler, else the first thing Wine printed at all
+# (the kernel's "Exec format error", say).
+said=$(grep -m 1 -E '^(wine: |err:)' "$log" || grep -m 1 -v '^[[:space:]]*$' "$log" || true)
+said=$(tr -d '\r' <<<"$said")
 if ((started == 124)); then
   why="no complete report within $limit s"
 elif [[ -f $report ]]; then

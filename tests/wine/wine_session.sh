@@ -10,8 +10,9 @@ wine_session() {
   mkdir -p "$(dirname "$1")"
   WINEPREFIX=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
   # 32-bit (the kernel host that loads i386 drivers), quiet, without the
-  # .NET and HTML engines' installers, without a display.
-  export WINEPREFIX WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+  # .NET and HTML engines' installers, without menu entries written to the
+  # home folder (which every prefix would share), without a display.
+  export WINEPREFIX WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" DISPLAY=
 }
 
 wine_session_end() {
