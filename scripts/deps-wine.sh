@@ -40,7 +40,7 @@ esac
 skipped() { echo "$me: $* (the Wine tests will be skipped)"; exit 0; }
 
 if [[ -n ${ZERVAL_NO_WINE:-} ]]; then
-  echo "$me: ZERVAL_NO_WINE is set: nothing installed, the Wine route is off"
+  echo "$me: ZERVAL_NO_WINE is set: nothing installed, the Wine route is off (the Wine tests will be skipped)"
   exit 0
 fi
 

@@ -120,7 +120,10 @@ std::optional<std::string> WhyWineCannotRun()
     static const ToolRun check = RunTool(kCheck, {"--wine"});
     if (check.status == 0)
         return std::nullopt;
-    return check.out.empty() ? check.err : check.out;
+    std::string why = check.out.empty() ? check.err : check.out;
+    while (!why.empty() && why.back() == '\n')
+        why.pop_back();
+    return why;
 }
 
 } // namespace winetest
