@@ -59,7 +59,7 @@ probe_bytes+='\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
 probe_bytes+='\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
 
 # The hex of the probe's first bytes, for matching binfmt_misc entries.
-probe_hex=$(printf "$probe_bytes" | od -An -v -tx1 | tr -d ' \n')
+probe_hex=$(printf '%b' "$probe_bytes" | od -An -v -tx1 | tr -d ' \n')
 
 # Whether an entry's magic (with its mask, at its offset) matches the probe.
 matches_i386() {
@@ -75,8 +75,8 @@ matches_i386() {
   local i m k p
   for ((i = 0; i < ${#magic}; i += 2)); do
     m=$((16#${magic:i:2}))
-    k=$((16#${mask:i:2}))
-    [[ -n $mask ]] || k=255
+    k=255
+    [[ -z $mask ]] || k=$((16#${mask:i:2}))
     p=${probe_hex:offset * 2 + i:2}
     [[ -n $p ]] || return 1
     (((m & k) == (16#$p & k))) || return 1
@@ -108,7 +108,7 @@ fi
 route='natively'
 if entry=$(i386_entry); then
   name=${entry%% *} interpreter=${entry#* }
-  version=$("$interpreter" --version 2>/dev/null | sed -n '1s/^qemu-i386[^ ]* version \([0-9][0-9.]*\).*/\1/p')
+  version=$(timeout 10 "$interpreter" --version 2>/dev/null | sed -n '1s/^qemu-i386[^ ]* version \([0-9][0-9.]*\).*/\1/p')
   if [[ -z $version ]]; then
     answer no "i386 programs go to $interpreter (binfmt_misc entry $name), which is not qemu-i386 $oldest or later"
   elif ((${version%%.*} < oldest)); then
@@ -118,7 +118,7 @@ if entry=$(i386_entry); then
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/host-i386.XXXXXX") || answer no "no scratch folder for the probe in ${TMPDIR:-/tmp}"
-printf "$probe_bytes" >"$scratch/probe" && chmod +x "$scratch/probe"
+printf '%b' "$probe_bytes" >"$scratch/probe" && chmod +x "$scratch/probe"
 said=$("$scratch/probe" 2>&1)
 status=$?
 rm -rf "$scratch"
