@@ -6,7 +6,7 @@ namespace emu {
 
 std::string Describe(const Crossing &c)
 {
-    std::string s = c.caller + " -> " + c.callee + "!" + c.entry + "(";
+    std::string s = c.callee.empty() ? c.entry + "(" : c.caller + " -> " + c.callee + "!" + c.entry + "(";
     for (size_t i = 0; i < c.args.size(); ++i) {
         if (i != 0)
             s += ", ";

@@ -33,9 +33,14 @@ struct Crossing {
     std::optional<sim::TableView> tableAfter;       // Attach: the hook table as it returned
     bool returned = false;
     uint32_t result = 0;  // EAX on return
+    // A simulated routine that adds nothing to the call log: what the trace
+    // shows after "caller -> " ("VideoPortReadPortUchar(0x3c4) = 0xff", or
+    // the text a debug print printed).
+    std::string said;
 };
 
-// "zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0) = 0x1 -> {...}"
+// "zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0) = 0x1 -> {...}";
+// for a simulated routine (no callee), "ExFreePoolWithTag(0x20000ff8, 0x696e694d) = 0x0".
 std::string Describe(const Crossing &crossing);
 
 } // namespace emu

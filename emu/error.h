@@ -18,6 +18,13 @@ struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// An image imports a routine that no loaded image exports and the
+// simulation does not serve: the loader refuses it, naming the image.
+struct ImportRefused : Error {
+    ImportRefused(const std::string &what, std::string importer) : Error(what), importer(std::move(importer)) {}
+    std::string importer;  // the module name of the image that imports it
+};
+
 // A call into the image that broke the rules: a fault, an unbalanced stack,
 // a clobbered register, a write outside what a hook was handed.  The message
 // names the entry, and where another loaded image's code broke the rule, that

@@ -122,7 +122,7 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
                                            [&](const Neighbour &n) { return SameModule(n.module, i.module); });
         if (provided(i.module, i.name) == nullptr && !neighbour)
             throw Error("imports " + pe::Printable(i.module) + "!" + pe::Printable(i.name) +
-                        ", which the simulation does not provide");
+                        ", which the simulation does not serve");
     }
 
     const uint32_t imageSize = load(image, kLoadBase);
@@ -133,10 +133,9 @@ Machine::Machine(const pe::Image &image, sim::Adapter &adapter, sim::CallLog &lo
 
     // Imports and hooks: a `ret N` each on the stub page, bound to what
     // serves it.
-    providedStubs_.assign(kServedCount, 0);
-    for (const Served *s = kServed; s != kServed + kServedCount; ++s) {
+    for (const Served *s : AllServed()) {
         if (s->hook < 0) {
-            providedStubs_[static_cast<size_t>(s - kServed)] = addStub(*s, sim::Entry::Original);
+            providedStubs_[s] = addStub(*s, sim::Entry::Original);
             continue;
         }
         for (const sim::Entry via : {sim::Entry::Original, sim::Entry::Replacement})
@@ -272,7 +271,7 @@ void Machine::writeStubPage()
     write(kStubPage, page.data(), kPage);
 }
 
-uint32_t Machine::providedStub(const Served &p) const { return providedStubs_.at(static_cast<size_t>(&p - kServed)); }
+uint32_t Machine::providedStub(const Served &p) const { return providedStubs_.at(&p); }
 
 uint32_t Machine::hookAddress(sim::Hook hook, sim::Entry entry) const
 {
@@ -361,8 +360,9 @@ uint32_t Machine::bindImport(const std::string &importer, const pe::Import &impo
         }
     if (const Served *p = provided(import.module, import.name))
         return providedStub(*p);
-    throw Error(importer + " imports " + import.module + "!" + import.name +
-                ", which the simulation does not provide");
+    throw ImportRefused(importer + " imports " + pe::Printable(import.module) + "!" + pe::Printable(import.name) +
+                            ", which the simulation does not serve",
+                        importer);
 }
 
 // Names a call that entered a loaded image at an address: one of its exports
@@ -546,6 +546,10 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
         what = std::string("IRQL_NOT_LESS_OR_EQUAL: ") +
                (type == UC_MEM_WRITE_PROT ? "write to" : type == UC_MEM_FETCH_PROT ? "execution of" : "read of") +
                " paged pool at " + pe::Hex(address) + " at " + IrqlName(irql_);
+    else if (const VideoPort::Buffer *b = videoPort_.bufferBefore(static_cast<uint32_t>(address)))
+        what = std::string(kind) + " at " + pe::Hex(address) + ", " +
+               std::to_string(address - (uint64_t{b->address} + b->bytes)) + " bytes past the end of the " +
+               std::to_string(b->bytes) + "-byte " + b->what;
     else
         what = std::string(kind) + " at " + pe::Hex(address) +
                (specialPool_.inRange(static_cast<uint32_t>(address)) ? " (a pool guard page or a freed block)"
@@ -614,6 +618,8 @@ void Machine::onStub(uint32_t address)
     ServedCall call{};
     call.via = stub.via;
     call.argBytes = served.argBytes;
+    call.caller = loaded_.empty() ? 0 : imageAt(code_.lastInstruction());
+    call.served = &served;
     uc_reg_read(uc(), UC_X86_REG_ESP, &call.esp);
     code_.stackAt(call.esp);
     ++last_.hookCalls;
@@ -628,13 +634,15 @@ void Machine::onStub(uint32_t address)
         crossingLog_.push_back(std::move(c));
     }
     const size_t logged = traced ? crossingLog_.size() - 1 : 0;
+    servedCrossing_ = traced ? logged : SIZE_MAX;
     const uint32_t caller = code_.lastInstruction();
+    uint32_t eax = 0;
     try {
         static_assert(sizeof call.args >= 44, "room for the widest served routine's arguments");
         if (served.argBytes > sizeof call.args)
             throw Error("emulator: " + std::string(served.name) + " takes more arguments than a served call holds");
         read(call.esp + 4, call.args, served.argBytes);
-        const uint32_t eax = served.serve(*this, call);
+        eax = served.serve(*this, call);
         uc_reg_write(uc(), UC_X86_REG_EAX, &eax);
     } catch (const Error &e) {
         failMachine(std::string("in ") + served.name + ": " + e.what());  // the machine's own failure, not the image's
@@ -645,9 +653,51 @@ void Machine::onStub(uint32_t address)
              culpritOf(from));
     }
     if (traced) {
-        crossingLog_[logged].logEnd = log_.calls().size();
-        crossingLog_[logged].returned = true;
+        Crossing &c = crossingLog_[logged];
+        c.logEnd = log_.calls().size();
+        c.returned = true;
+        c.result = eax;
+        // A routine the call log does not show: its name and arguments.
+        if (c.logEnd == c.logIndex && c.said.empty()) {
+            for (uint32_t i = 0; i < served.argBytes / 4; ++i)
+                c.args.push_back(call.args[i]);
+            c.said = Describe(c);
+        }
     }
+    servedCrossing_ = SIZE_MAX;
+}
+
+void Machine::describeServed(const std::string &text)
+{
+    if (servedCrossing_ < crossingLog_.size())
+        crossingLog_[servedCrossing_].said = text;
+}
+
+uint32_t Machine::callAt(uint32_t target, const std::string &name, const std::vector<uint32_t> &args)
+{
+    if (imageAt(target) == SIZE_MAX)
+        throw Fault(name + ": " + pe::Hex(target) + " lies in no image", culpritOf(imageAt(code_.lastInstruction())));
+    return run(target, name, args);
+}
+
+uint32_t Machine::allocateForImage(uint32_t size, bool exactEnd, uint8_t fill)
+{
+    const uint32_t address = specialPool_.allocate(size, false, exactEnd);
+    const std::vector<uint8_t> bytes(size, fill);
+    write(address, bytes.data(), size);
+    return address;
+}
+
+void Machine::freeForImage(uint32_t address)
+{
+    if (specialPool_.isBlock(address))
+        specialPool_.release(address);
+}
+
+std::string Machine::imageNameAt(uint32_t address) const
+{
+    const size_t image = imageAt(address);
+    return image == SIZE_MAX ? std::string() : moduleName(image);
 }
 
 } // namespace emu

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "pe_image.h"
 #include "pool_ledger.h"
 #include "verifier_pool.h"
+#include "video_port.h"
 
 struct uc_struct;
 
@@ -107,15 +109,42 @@ public:
     // (machine_files.cpp); kept across reset().
     const KernelFiles &files() const { return files_; }
 
+    // Where what an image prints with DbgPrint or VideoPortDebugPrint goes, a
+    // line at a time as "image: text", while it runs; nowhere by default (the
+    // trace shows it too).
+    void setDebugSink(std::function<void(const std::string &)> sink) { debugSink_ = std::move(sink); }
+
+    // The simulated video port: what a miniport registered through
+    // VideoPortInitialize, the adapter it is handed, and what it mapped.
+    VideoPort &videoPort() { return videoPort_; }
+    const VideoPort &videoPort() const { return videoPort_; }
+    // The adapter the simulation presents: its profile.
+    const sim::Profile &adapterProfile() const { return adapter_.profile; }
+    // Calls code of a loaded image at `target`, stdcall, as the entry named
+    // `name` (a function a miniport registered: HwVidFindAdapter).
+    uint32_t callAt(uint32_t target, const std::string &name, const std::vector<uint32_t> &args);
+    // A block of non-paged special pool for a record the host hands an image
+    // (a device extension, a request packet, its buffers): it ends against an
+    // unmapped page, to the byte when `exactEnd`.  Filled with `fill`.
+    uint32_t allocateForImage(uint32_t size, bool exactEnd, uint8_t fill = 0);
+    void freeForImage(uint32_t address);
+    // The module name of the loaded image an address lies in; empty for none.
+    std::string imageNameAt(uint32_t address) const;
+    // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every image.
+    std::string locate(uint32_t address) const;
+
 private:
     // The routines the simulated kernel and sibling drivers serve, and the
     // hooks the simulated services driver installs: one table (served.cpp),
     // each entry beside its handler.  A served call reads its arguments once.
+    struct Served;
     struct ServedCall {
         uint32_t esp;      // at the return address
         uint32_t args[11]; // as many as the routine pops (ZwCreateFile: 11)
         sim::Entry via;    // for a hook: the original function or the replacement
         uint32_t argBytes;
+        size_t caller;     // the calling image, as an index of loaded_ (0: the module); SIZE_MAX: none
+        const Served *served;  // the routine called
     };
     using Serve = uint32_t (*)(Machine &, const ServedCall &);
     struct Served {
@@ -125,8 +154,19 @@ private:
         Serve serve;
         int hook = -1;       // a sim::Hook, for a hook
     };
+    // The tables, one per part of the simulation, each routine beside its
+    // handler: the kernel's pool and files, the sibling drivers' entries and
+    // the services driver's hooks (served.cpp); the kernel's run-time
+    // routines, memory and debug prints (served_runtime.cpp); the video port
+    // (served_video_port.cpp).
     static const Served kServed[];
     static const size_t kServedCount;
+    static const Served kRuntimeServed[];
+    static const size_t kRuntimeServedCount;
+    static const Served kVideoPortServed[];
+    static const size_t kVideoPortServedCount;
+    // Every entry of every table.
+    static const std::vector<const Served *> &AllServed();
     static constexpr Served Hooked(sim::Hook hook, uint32_t argBytes, Serve serve)
     {
         return Served{nullptr, sim::HookName(hook), argBytes, serve, static_cast<int>(hook)};
@@ -146,6 +186,42 @@ private:
     // The kernel's file routines (machine_files.cpp), entries of kServed.
     uint32_t createFile(const ServedCall &c);
     uint32_t writeFile(const ServedCall &c);
+    // The pool as the neighbour images reach it (machine_pool.cpp): special
+    // pool on their own books, not the module's ledger; freeing checks the
+    // block, and with a tag, the tag.
+    uint32_t allocateFor(const ServedCall &c, uint32_t poolType, uint32_t size, uint32_t tag);
+    void freeFor(uint32_t address, std::optional<uint32_t> tag);
+    // The run-time routines' guest memory (served_runtime.cpp): the range
+    // must be mapped with that access, as the CPU would require.
+    void requireAccess(uint32_t address, uint32_t size, bool write) const;
+    void copyMemory(uint32_t to, uint32_t from, uint32_t bytes);
+    void fillMemory(uint32_t to, uint32_t bytes, uint8_t value);
+    // A line an image printed; the trace shows it with the call.
+    void debugPrint(const ServedCall &c, const std::string &text);
+    // The served call's line in the trace, when it adds nothing to the call
+    // log: its name and arguments as the handler puts them.
+    void describeServed(const std::string &text);
+    // The video port's routines (served_video_port.cpp) that need more than
+    // one line.
+    uint32_t videoPortInitialize(const ServedCall &c);
+    uint32_t deviceBase(uint64_t physical, uint32_t bytes, bool ioSpace);
+    uint32_t readDevice(uint32_t address, uint32_t bytes);
+    uint32_t writeDevice(uint32_t address, uint32_t bytes, uint32_t value);
+    uint32_t portBuffer(const ServedCall &c, uint32_t unit, bool out);
+    // A served routine that calls back into the image (a miniport's
+    // callback): the call goes on in the guest at `target` with `args`,
+    // stdcall, and returns to the stub of the table entry named after the
+    // routine with ", after the callback", whose handler ends the image's
+    // call with returnFromGuest: the callback's answer, once it was held to
+    // stdcall.  `buffer`, a block handed to the callback, is freed then.
+    void callGuestThen(const ServedCall &c, uint32_t target, const std::vector<uint32_t> &args, uint32_t buffer);
+    uint32_t returnFromGuest();
+    struct PendingCall {
+        CallFrame frame;
+        uint32_t buffer;
+        std::string target;
+    };
+    std::vector<PendingCall> pendingCalls_;
 
     // The engine's callbacks (machine.cpp) and what they call.
     struct Callbacks;
@@ -174,9 +250,7 @@ private:
     const std::string &moduleName(size_t image) const;
     // The culprit a Fault names for code of an image: empty for the module.
     std::string culpritOf(size_t image) const;
-    // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every image.
-    std::string locate(uint32_t address) const;
-    // The same, and the export or hook it was running in: the innermost open
+    // The same as locate, and the export or hook it was running in: the innermost open
     // call into that image, or the host's entry.
     std::string where(uint32_t address) const;
     void requireInCallerFrames(uint32_t address, uint32_t size, uint32_t hookEsp, uint32_t argBytes) const;
@@ -242,7 +316,7 @@ private:
     std::unique_ptr<uc_struct, CloseEngine> engine_;
     uc_struct *uc() const { return engine_.get(); }
     std::vector<Stub> stubs_;  // by slot on the stub page
-    std::vector<uint32_t> providedStubs_;  // by kServed index: the address of its stub
+    std::map<const Served *, uint32_t> providedStubs_;  // the address of each entry's stub
     uint32_t hookStubs_[2][sim::kHookCount] = {};  // by sim::Entry, then sim::Hook
     SpecialPool specialPool_;
     CodeChecks code_;
@@ -273,6 +347,15 @@ private:
     size_t current_ = SIZE_MAX;      // the loaded image last executing; SIZE_MAX: none yet
     uint32_t servicesTable_ = 0;     // the hook table a real services driver was handed
     KernelFiles files_;
+    // The neighbours' pool blocks, by address.
+    struct ImageBlock {
+        size_t image;
+        uint32_t poolType, size, tag;
+    };
+    std::map<uint32_t, ImageBlock> imageBlocks_;
+    std::function<void(const std::string &)> debugSink_;
+    size_t servedCrossing_ = SIZE_MAX;  // the running served call's crossingLog_ entry, if traced
+    VideoPort videoPort_;
 };
 
 } // namespace emu

@@ -1,20 +1,37 @@
 // What the simulated kernel and sibling drivers serve an image, and the hooks
-// the simulated services driver installs in the module's table: one table,
-// each entry with its handler.  A routine an image imports is found by module
-// and name; a new one is one more entry here.  Each handler gets the
-// arguments read once at the call, and returns EAX.
+// the simulated services driver installs in the module's table: the kernel's
+// pool and files, the siblings' entries and the hooks here, each entry with
+// its handler; the kernel's run-time routines and the video port in tables
+// of their own (served_runtime.cpp, served_video_port.cpp).  A routine an
+// image imports is found by module and name; a new one is one more entry.
+// Each handler gets the arguments read once at the call, and returns EAX.
 #include "machine.h"
 
+#include <algorithm>
 
 namespace emu {
 
+namespace {
+
+// Whether a served call came from one of the neighbour images: their pool
+// is on their own books, the module's on its ledger.
+bool FromNeighbour(size_t caller) { return caller != 0 && caller != SIZE_MAX; }
+
+} // namespace
+
 const Machine::Served Machine::kServed[] = {
-    // The kernel and the video port.
+    // The kernel's pool and the video port's one routine the module calls.
     {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12,
-     [](Machine &m, const ServedCall &c) { return m.allocate(c.args[0], c.args[1], c.args[2]); }},
+     [](Machine &m, const ServedCall &c) {
+         return FromNeighbour(c.caller) ? m.allocateFor(c, c.args[0], c.args[1], c.args[2])
+                                        : m.allocate(c.args[0], c.args[1], c.args[2]);
+     }},
     {"ntoskrnl.exe", "ExFreePool", 4,
      [](Machine &m, const ServedCall &c) {
-         m.freePool(c.args[0]);
+         if (FromNeighbour(c.caller) || m.imageBlocks_.count(c.args[0]) != 0)
+             m.freeFor(c.args[0], std::nullopt);
+         else
+             m.freePool(c.args[0]);
          return 0u;
      }},
     // The file routines, from the machine's KernelFiles (machine_files.cpp).
@@ -85,11 +102,25 @@ const Machine::Served Machine::kServed[] = {
 
 const size_t Machine::kServedCount = std::size(kServed);
 
+const std::vector<const Machine::Served *> &Machine::AllServed()
+{
+    static const std::vector<const Served *> all = [] {
+        std::vector<const Served *> v;
+        const std::pair<const Served *, size_t> tables[] = {
+            {kServed, kServedCount}, {kRuntimeServed, kRuntimeServedCount}, {kVideoPortServed, kVideoPortServedCount}};
+        for (const auto &[table, count] : tables)
+            for (size_t i = 0; i < count; ++i)
+                v.push_back(&table[i]);
+        return v;
+    }();
+    return all;
+}
+
 const Machine::Served *Machine::provided(const std::string &module, const std::string &name)
 {
-    for (const Served &s : kServed)
-        if (s.module != nullptr && SameModule(module, s.module) && name == s.name)
-            return &s;
+    for (const Served *s : AllServed())
+        if (s->module != nullptr && SameModule(module, s->module) && name == s->name)
+            return s;
     return nullptr;
 }
 
@@ -98,9 +129,9 @@ const Machine::Served &Machine::servedHook(sim::Hook hook)
 {
     if (hook == sim::Hook::TvControl)
         return *provided("rmx.sys", kTvControl);
-    for (const Served &s : kServed)
-        if (s.hook == static_cast<int>(hook))
-            return s;
+    for (const Served *s : AllServed())
+        if (s->hook == static_cast<int>(hook))
+            return *s;
     throw Error(std::string("emulator: nothing serves ") + sim::kHookNames[static_cast<int>(hook)]);
 }
 

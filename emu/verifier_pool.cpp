@@ -16,17 +16,17 @@ constexpr uint8_t kFill = 0xA5;  // fresh pool memory, never zero
 
 } // namespace
 
-uint32_t SpecialPool::allocate(uint32_t size, bool paged)
+uint32_t SpecialPool::allocate(uint32_t size, bool paged, bool exactEnd)
 {
     // The block ends at a page end, and the page after it is never mapped.
     const uint32_t pages = RoundUp(size, kPage);
     const uint32_t base = next_;
-    if (uint64_t{base} + pages + kPage > 0xFFFFF000u || uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
+    if (uint64_t{base} + pages + kPage > kLimit || uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
         throw Fault("special pool exhausted");
     next_ += pages + kPage;
     const std::vector<uint8_t> fill(pages, kFill);
     CheckEngine(uc_mem_write(uc_, base, fill.data(), pages), "fill pool");
-    const uint32_t address = base + pages - RoundUp(size, 8);
+    const uint32_t address = base + pages - (exactEnd ? size : RoundUp(size, 8));
     blocks_[address] = Block{base, pages, paged};
     return address;
 }

@@ -17,12 +17,14 @@ namespace emu {
 class SpecialPool {
 public:
     static constexpr uint32_t kBase = 0x20000000;  // the pool grows up from here
+    static constexpr uint32_t kLimit = 0xB0000000;  // and ends below the simulated devices
 
     explicit SpecialPool(uc_struct *uc) : uc_(uc) {}
 
-    // Maps a block of `size` bytes (1 or more); throws Fault when the guest's
-    // address space is used up.
-    uint32_t allocate(uint32_t size, bool paged);
+    // Maps a block of `size` bytes (1 or more), ending 8-byte aligned against
+    // the guard page, or to the byte with `exactEnd`; throws Fault when the
+    // pool's part of the guest's address space is used up.
+    uint32_t allocate(uint32_t size, bool paged, bool exactEnd = false);
     bool isBlock(uint32_t address) const { return blocks_.count(address) != 0; }
     bool isPaged(uint32_t address) const;
     // Unmaps a block handed out by allocate; false when something wrote

@@ -5,6 +5,7 @@
 #define ZERVAL_SIM_PROFILE_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,13 @@ namespace sim {
 constexpr uint8_t HookBit(Hook hook) { return static_cast<uint8_t>(1u << static_cast<int>(hook)); }
 // The hooks a services driver fills (pfnTvControl is the module's own).
 constexpr uint8_t kAllServiceHooks = 0x7F;
+
+// A value under the adapter's registry key: a REG_DWORD, or a REG_SZ.
+struct RegistryValue {
+    std::string name;
+    std::optional<uint32_t> number;
+    std::string text;
+};
 
 struct Profile {
     std::string name = "accept-all";
@@ -55,7 +63,25 @@ struct Profile {
     uint32_t tvControlResult = 1;
     uint32_t functionResult = 1;
     uint32_t freeFramebufferBytes = 0;
+
+    // The adapter on its bus, as the video port presents it to a miniport:
+    // the bus number, the frame buffer (the video memory, at
+    // framebufferBase), the register range, the I/O ports, and the values
+    // under its registry key.
+    uint32_t busNumber = 1;
+    uint64_t framebufferBase = 0xE0000000u;
+    uint64_t registersBase = 0xF0000000u;
+    uint32_t registersBytes = 0x10000;
+    uint32_t ioPortBase = 0x3C0;
+    uint32_t ioPortCount = 0x20;
+    std::vector<RegistryValue> registry;
 };
+
+// The frame buffer's size: the video memory, or 16 MiB where the profile
+// sets no limit; at most kLargestFramebuffer.
+constexpr uint64_t kLargestFramebuffer = 256u << 20;
+constexpr uint64_t kLargestRegisterRange = 1u << 20;
+uint32_t FramebufferBytes(const Profile &profile);
 
 // Whether the adapter accepts a query, and the query as it hands it back.
 struct Decision {

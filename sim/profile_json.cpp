@@ -11,7 +11,17 @@ namespace sim {
 
 using nlohmann::json;
 
+uint32_t FramebufferBytes(const Profile &p)
+{
+    return static_cast<uint32_t>(p.videoMemoryBytes != 0 && p.videoMemoryBytes < kLargestFramebuffer ? p.videoMemoryBytes
+                                 : p.videoMemoryBytes != 0                                          ? kLargestFramebuffer
+                                                                                                    : 16u << 20);
+}
+
 namespace {
+
+// Physical addresses the simulated bus has: 36 bits, as with PAE.
+constexpr uint64_t kLargestPhysical = (1ull << 36) - 1;
 
 // The message is one line even for a field name that holds control
 // characters (an unknown field is named as the file spells it).
@@ -116,6 +126,25 @@ std::string Position(const std::string &text, size_t byte)
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+std::vector<RegistryValue> Registry(const json &j)
+{
+    if (!j.is_object())
+        Bad("registry", "expected an object of value names, each a whole number (REG_DWORD) or a string (REG_SZ)");
+    std::vector<RegistryValue> values;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+        const std::string field = "registry." + it.key();
+        if (it.key().empty() || it.key().size() > 255)
+            Bad(field, "a value name is 1 to 255 characters");
+        RegistryValue v{it.key(), std::nullopt, {}};
+        if (it.value().is_string())
+            v.text = it.value().get<std::string>();
+        else
+            v.number = static_cast<uint32_t>(Unsigned(it.value(), field, 0xFFFFFFFFu));
+        values.push_back(v);
+    }
+    return values;
+}
+
 uint8_t HookMask(const json &j)
 {
     if (!j.is_array())
@@ -214,6 +243,20 @@ Profile ProfileFromJson(const std::string &text)
             p.functionResult = static_cast<uint32_t>(Unsigned(v, k, u32));
         } else if (k == "freeFramebufferBytes") {
             p.freeFramebufferBytes = static_cast<uint32_t>(Unsigned(v, k, u32));
+        } else if (k == "busNumber") {
+            p.busNumber = static_cast<uint32_t>(Unsigned(v, k, 255));
+        } else if (k == "framebufferBase") {
+            p.framebufferBase = Unsigned(v, k, kLargestPhysical);
+        } else if (k == "registersBase") {
+            p.registersBase = Unsigned(v, k, kLargestPhysical);
+        } else if (k == "registersBytes") {
+            p.registersBytes = static_cast<uint32_t>(Unsigned(v, k, kLargestRegisterRange));
+        } else if (k == "ioPortBase") {
+            p.ioPortBase = static_cast<uint32_t>(Unsigned(v, k, 0xFFFF));
+        } else if (k == "ioPortCount") {
+            p.ioPortCount = static_cast<uint32_t>(Unsigned(v, k, 0x10000));
+        } else if (k == "registry") {
+            p.registry = Registry(v);
         } else {
             Bad(k, "unknown field");
         }
@@ -228,6 +271,15 @@ Profile ProfileFromJson(const std::string &text)
         Bad("tvAttributes", "needs tvMaxWidth and tvMaxHeight");
     if (p.videoMemoryBytes != 0 && p.freeFramebufferBytes > p.videoMemoryBytes)
         Bad("freeFramebufferBytes", "exceeds videoMemoryBytes");
+    if (p.registersBytes == 0)
+        Bad("registersBytes", "the register range has at least 1 byte");
+    if (p.ioPortBase + uint64_t{p.ioPortCount} > 0x10000)
+        Bad("ioPortCount", "the ports end past 0xFFFF");
+    const uint64_t fbEnd = p.framebufferBase + FramebufferBytes(p), regEnd = p.registersBase + p.registersBytes;
+    if (fbEnd > kLargestPhysical + 1 || regEnd > kLargestPhysical + 1)
+        Bad(fbEnd > kLargestPhysical + 1 ? "framebufferBase" : "registersBase", "the range ends past 2^36");
+    if (p.registersBase < fbEnd && p.framebufferBase < regEnd)
+        Bad("registersBase", "the register range overlaps the frame buffer (framebufferBase, videoMemoryBytes)");
     return p;
 }
 
@@ -265,7 +317,17 @@ std::string ProfileToJson(const Profile &p)
         {"tvControlResult", p.tvControlResult},
         {"functionResult", p.functionResult},
         {"freeFramebufferBytes", p.freeFramebufferBytes},
+        {"busNumber", p.busNumber},
+        {"framebufferBase", p.framebufferBase},
+        {"registersBase", p.registersBase},
+        {"registersBytes", p.registersBytes},
+        {"ioPortBase", p.ioPortBase},
+        {"ioPortCount", p.ioPortCount},
     };
+    json registry = json::object();
+    for (const RegistryValue &v : p.registry)
+        registry[v.name] = v.number ? json(*v.number) : json(v.text);
+    j["registry"] = registry;
     if (!p.edid.empty())
         j["edid"] = p.edid;
     return j.dump(2);

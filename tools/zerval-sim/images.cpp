@@ -103,3 +103,11 @@ std::string NeighbourFault(const Inputs &inputs, const emu::Fault &f)
 }
 
 std::string DisplayName(const Inputs &inputs) { return FileName(inputs.display); }
+
+std::string PathOfModule(const Inputs &inputs, const std::string &module)
+{
+    for (const RoleInfo &r : kRoles)
+        if (!PathFor(inputs, r.role).empty() && emu::SameModule(ModuleFor(inputs, r.role), module))
+            return Shown(PathFor(inputs, r.role));
+    return ImageShown(inputs);
+}

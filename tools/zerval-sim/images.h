@@ -31,5 +31,8 @@ std::vector<emu::Neighbour> LoadNeighbours(const Inputs &inputs, const pe::Image
 std::string NeighbourFault(const Inputs &inputs, const emu::Fault &fault);
 // The file name of the display driver the inputs name ("zprobe.sys").
 std::string DisplayName(const Inputs &inputs);
+// The file the inputs give for an image by its module name ("kelv.sys": the
+// --services path); zerval.sys's for any other.
+std::string PathOfModule(const Inputs &inputs, const std::string &module);
 
 #endif

@@ -125,7 +125,7 @@ Options ParseOptions(int argc, char **argv)
     Scenario &sc = o.scenario;
     Request &rq = o.request;
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
-    std::string attachParam, irql;
+    std::string attachParam, irql, displayMode;
     std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
     bool imageGiven = false;
 
@@ -156,6 +156,9 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--irql", irql,
                    "run each entry at this IRQL (PASSIVE_LEVEL, APC_LEVEL, DISPATCH_LEVEL), at most what zerval.h allows it");
     app.add_option("--attach-param", attachParam, "lDllAttach's AttachParam, which the services driver receives");
+    app.add_option("--display-mode", displayMode,
+                   "with --display, for a miniport: the mode to set through IOCTL_VIDEO_SET_CURRENT_MODE "
+                   "(WIDTHxHEIGHTxBPP@HZ, of those it reports), or 'each' reported mode in turn");
     app.add_option("--save-written", in.saveWritten,
                    "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
                    "folder, under the last part of its name");
@@ -245,6 +248,17 @@ Options ParseOptions(int argc, char **argv)
         throw UsageError("--display: a display driver is bound by its file name; give its path, not -");
     if (!in.saveWritten.empty() && in.display.empty())
         throw UsageError("--save-written: keeps what a display driver wrote; give --display too");
+    if (!displayMode.empty() && in.display.empty())
+        throw UsageError("--display-mode: the mode a display driver's miniport sets; give --display too");
+    if (displayMode == "each") {
+        in.displayEachMode = true;
+    } else if (!displayMode.empty()) {
+        try {
+            in.displayMode = text::ParseMode(displayMode);
+        } catch (const text::BadText &e) {
+            throw UsageError("--display-mode: " + std::string(e.what()) + " (or 'each')");
+        }
+    }
     if (!in.services.empty() && (sc.initFails || !emptyHooks.empty()))
         throw UsageError("--init-fails and --empty-hook set the simulated services driver; --services replaces it");
     if (!in.display.empty() && (!attachParam.empty() || !attaches.empty()))

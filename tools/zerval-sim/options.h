@@ -36,6 +36,11 @@ struct Inputs {
     std::string tv;           // an rmx.sys
     std::string display;      // a display driver whose DriverEntry attaches the module
     std::string saveWritten;  // a folder for the files the display driver wrote
+    // A display driver that registers a miniport: the mode its display driver
+    // sets through the video port (none: the first reported one zerval.sys
+    // published), or each reported mode in turn.
+    std::optional<text::ModeText> displayMode;
+    bool displayEachMode = false;
     // The IRQL the image's entries run at, each at most what zerval.h allows
     // it (image backend only); none: PASSIVE_LEVEL.
     std::optional<emu::Irql> irql;

@@ -11,6 +11,7 @@
 #include "image_backend.h"
 #include "images.h"
 #include "inputs.h"
+#include "miniport.h"
 #include "number_text.h"
 #include "roles.h"
 #include "tool_error.h"
@@ -41,9 +42,14 @@ std::unique_ptr<ModuleUnderTest> MakeModule(const Inputs &inputs)
         module = MakeImageModule(image, std::move(neighbours));
         if (inputs.irql)
             RunAt(*module, *inputs.irql);
+    } catch (const emu::ImportRefused &e) {
+        throw ToolError(PathOfModule(inputs, e.importer) + ": " + e.what());
     } catch (const emu::Error &e) {
         throw ToolError(ImageShown(inputs) + ": " + e.what());
     }
+    // What the images print goes to stderr as they print it.
+    if (emu::Machine *machine = MachineOf(*module))
+        machine->setDebugSink([](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (const std::string warning = ChecksumWarning(path, image); !warning.empty())
         Warn(warning);
     return module;
@@ -110,8 +116,11 @@ void EditCatalogue(ModuleUnderTest &m, const CatalogueEdits &e)
         m.setU32("freqTableSize", *e.freqTableSize);
 }
 
-// The image's figures of its last call (nothing for the host build).
-std::string Figures(ModuleUnderTest &m)
+
+
+} // namespace
+
+std::string ImageFigures(ModuleUnderTest &m)
 {
     const emu::Machine *machine = MachineOf(m);
     if (machine == nullptr)
@@ -120,8 +129,6 @@ std::string Figures(ModuleUnderTest &m)
     return ", " + std::to_string(s.instructions) + " instructions in the image, " + std::to_string(s.hookCalls) +
            " calls out, deepest stack " + std::to_string(s.stackBytes) + " bytes";
 }
-
-} // namespace
 
 sim::Profile ScenarioProfile(const Options &o)
 {
@@ -176,7 +183,7 @@ AttachOutcome Session::attach(uint32_t number)
     if (s.attaches > 1)
         line += " (" + std::to_string(number) + " of " + std::to_string(s.attaches) + ")";
     line += out.returned ? ": TRUE" : ": FALSE";
-    line += Figures(m);
+    line += ImageFigures(m);
     std::vector<std::string> notes;
     if (!out.returned) {
         bool initCalled = false;
@@ -249,10 +256,16 @@ AttachOutcome Session::startDisplayDriver()
         std::fflush(stdout);
     };
     const size_t from = CrossingCount(*module_);
+    emu::Machine &machine = *MachineOf(*module_);
     uint32_t status = 0;
+    std::vector<std::string> miniport;
     try {
         status = tracer_->call("DriverEntry", " of " + name + " (NULL, NULL)",
-                               [&] { return MachineOf(*module_)->call(name, "DriverEntry", {0, 0}); });
+                               [&] { return machine.call(name, "DriverEntry", {0, 0}); });
+        if (!machine.videoPort().refusal.empty())
+            throw ToolError(in.display + ": " + machine.videoPort().refusal);
+        if (status == 0 && machine.videoPort().miniport)
+            miniport = RunMiniport(*module_, in, *tracer_);
     } catch (const std::exception &) {
         showWritten();
         throw;
@@ -266,10 +279,16 @@ AttachOutcome Session::startDisplayDriver()
             return c.callee == "zerval.sys" && c.entry == kAttachExport;
         })) {
         showWritten();
-        throw ToolError(in.display + ": its DriverEntry returned 0 without calling lDllAttach, so zerval.sys was "
-                                     "never attached and there is no mode list to show");
+        throw ToolError(in.display + (machine.videoPort().miniport
+                                          ? ": its miniport never called lDllAttach (in HwVidFindAdapter, say), so "
+                                          : ": its DriverEntry returned 0 without calling lDllAttach, so ") +
+                        "zerval.sys was never attached and there is no mode list to show");
     }
-    return AttachOutcome{true, name + " DriverEntry: 0" + Figures(*module_), writtenFiles()};
+    std::string line = name + " DriverEntry: 0" + ImageFigures(*module_);
+    if (const auto &mp = machine.videoPort().miniport)
+        line = name + " DriverEntry: 0, a miniport registered with VideoPortInitialize (HwInitDataSize " +
+               std::to_string(mp->initDataSize) + ", HwDeviceExtensionSize " + std::to_string(mp->deviceExtensionSize) + ")";
+    return AttachOutcome{true, line, writtenFiles(), miniport};
 }
 
 int WithSession(const Options &options, const std::function<int(Session &)> &command)

@@ -16,6 +16,10 @@
 #include "profile.h"
 #include "trace.h"
 
+// The image's figures of its last call (", 1234 instructions in the image,
+// 5 calls out, deepest stack 96 bytes"); nothing for the host build.
+std::string ImageFigures(ModuleUnderTest &module);
+
 // The profile the inputs name, with the scenario's changes to the simulated
 // services driver (--init-fails, --empty-hook).
 sim::Profile ScenarioProfile(const Options &options);
@@ -25,6 +29,7 @@ struct AttachOutcome {
     bool returned = false;
     std::string line;                  // "lDllAttach: ..."
     std::vector<std::string> written;  // the files a display driver wrote, one line each
+    std::vector<std::string> miniport;  // a display driver's miniport, as the video port ran it
 };
 
 class Session {

@@ -23,7 +23,9 @@ void Tracer::end(bool on, const std::string &entry, const std::string &outcome)
         const emu::Crossing &c = crossings[i];
         logged(c.logIndex, "    ");
         const std::string indent = "    " + std::string(2 * static_cast<size_t>(c.depth), ' ');
-        if (c.callee.empty())
+        if (!c.said.empty())
+            std::cerr << indent << c.caller << " -> " << c.said << "\n";  // a routine the log does not show
+        else if (c.callee.empty())
             logged(c.logEnd, indent + c.caller + " -> ");  // a simulated routine an image called
         else
             std::cerr << indent << emu::Describe(c) << "\n";

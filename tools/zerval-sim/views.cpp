@@ -38,6 +38,8 @@ void PrintAttaches(const Session &s)
 {
     for (const AttachOutcome &a : s.attaches()) {
         std::printf("%s\n", a.line.c_str());
+        for (const std::string &l : a.miniport)
+            std::printf("%s\n", l.c_str());
         for (const std::string &w : a.written)
             std::printf("%s\n", w.c_str());
     }

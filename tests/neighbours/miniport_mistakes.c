@@ -1,0 +1,110 @@
+/*
+ * A video miniport that gets one thing wrong, chosen at build time
+ * (MINIPORT_MISTAKE_<NAME>); without one it runs right.  It attaches
+ * zerval.sys in HwVidFindAdapter and answers the mode count from the
+ * published list.
+ */
+#include <ntdef.h>
+#include <dderror.h>
+#include <devioctl.h>
+#include <miniport.h>
+#include <video.h>
+#include <ntddvdeo.h>
+
+#include "zerval.h"
+
+#define MINIPORT_TAG 0x696E694Du  /* "Mini" */
+
+#ifdef MINIPORT_MISTAKE_WRONG_TAG
+/* The kernel's pool, as ntddk.h (which video.h excludes) declares it. */
+#define MINIPORT_NON_PAGED_POOL 0
+DECLSPEC_IMPORT PVOID NTAPI ExAllocatePoolWithTag(ULONG PoolType, SIZE_T NumberOfBytes, ULONG Tag);
+DECLSPEC_IMPORT VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag);
+#endif
+
+#ifdef MINIPORT_MISTAKE_CDECL_CALLBACK
+#define CALLBACK_CONVENTION __cdecl
+#else
+#define CALLBACK_CONVENTION NTAPI
+#endif
+
+static VP_STATUS CALLBACK_CONVENTION ReadDword(PVOID HwDeviceExtension, PVOID Context, PWSTR ValueName,
+                                               PVOID ValueData, ULONG ValueLength)
+{
+    (void)HwDeviceExtension;
+    (void)ValueName;
+    if (ValueLength == sizeof(ULONG))
+        *(ULONG *)Context = *(ULONG *)ValueData;
+    return NO_ERROR;
+}
+
+static VP_STATUS NTAPI FindAdapter(PVOID HwDeviceExtension, PVOID HwContext, PWSTR ArgumentString,
+                                   PVIDEO_PORT_CONFIG_INFO ConfigInfo, PUCHAR Again)
+{
+    ULONG attachParam = 0;
+    UCHAR result = 0xFF;
+    (void)HwContext;
+    (void)ArgumentString;
+    (void)ConfigInfo;
+    *Again = FALSE;
+#ifdef MINIPORT_MISTAKE_WRONG_TAG
+    {
+        PVOID block = ExAllocatePoolWithTag(MINIPORT_NON_PAGED_POOL, 64, MINIPORT_TAG);
+        ExFreePoolWithTag(block, MINIPORT_TAG + 1);
+    }
+#endif
+#ifdef MINIPORT_MISTAKE_UNSERVED
+    VideoPortQueryServices(HwDeviceExtension, VideoPortServicesAGP, NULL);  /* not served */
+#endif
+    VideoPortGetRegistryParameters(HwDeviceExtension, L"AttachParam", FALSE,
+                                   (PMINIPORT_GET_REGISTRY_ROUTINE)ReadDword, &attachParam);
+    return lDllAttach(0, 0, 0, attachParam, &result) ? NO_ERROR : ERROR_DEV_NOT_EXIST;
+}
+
+static BOOLEAN NTAPI Initialize(PVOID HwDeviceExtension)
+{
+    (void)HwDeviceExtension;
+    return TRUE;
+}
+
+static BOOLEAN NTAPI StartIO(PVOID HwDeviceExtension, PVIDEO_REQUEST_PACKET Request)
+{
+    (void)HwDeviceExtension;
+    Request->StatusBlock->Information = 0;
+    Request->StatusBlock->Status = ERROR_INVALID_FUNCTION;
+    if (Request->IoControlCode == IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES) {
+        ULONG *out = (ULONG *)Request->OutputBuffer;
+        out[0] = NumModesFromBIOSDLL;
+        out[1] = sizeof(VIDEO_MODE_INFORMATION);
+#ifdef MINIPORT_MISTAKE_PAST_OUTPUT
+        out[2] = 0;  /* VIDEO_NUM_MODES is two ULONGs */
+#endif
+        Request->StatusBlock->Information = 2 * sizeof(ULONG);
+#ifdef MINIPORT_MISTAKE_INFORMATION
+        Request->StatusBlock->Information = 4 * sizeof(ULONG);
+#endif
+        Request->StatusBlock->Status = NO_ERROR;
+    }
+#ifdef MINIPORT_MISTAKE_START_IO_FALSE
+    return FALSE;
+#else
+    return TRUE;
+#endif
+}
+
+ULONG NTAPI DriverEntry(PVOID Context1, PVOID Context2)
+{
+    VIDEO_HW_INITIALIZATION_DATA init;
+    VideoPortZeroMemory(&init, sizeof init);
+    init.HwInitDataSize = sizeof init;
+#ifdef MINIPORT_MISTAKE_INIT_DATA_SIZE
+    init.HwInitDataSize = 12;
+#endif
+    init.HwFindAdapter = FindAdapter;
+    init.HwInitialize = Initialize;
+    init.HwStartIO = StartIO;
+#ifdef MINIPORT_MISTAKE_NO_START_IO
+    init.HwStartIO = NULL;
+#endif
+    return VideoPortInitialize(Context1, Context2, &init, NULL);
+}
