@@ -1,8 +1,10 @@
 /*
  * A video miniport that gets one thing wrong, chosen at build time
  * (MINIPORT_MISTAKE_<NAME>); without one it runs right.  It attaches
- * zerval.sys in HwVidFindAdapter and answers the mode count from the
- * published list.
+ * zerval.sys in HwVidFindAdapter (with the AttachParam value of its registry
+ * key), prints a line, and answers the mode requests with every record the
+ * module published, the unusable ones and the three leading ones too, copied
+ * with the kernel's memcpy.
  */
 #include <ntdef.h>
 #include <dderror.h>
@@ -14,6 +16,10 @@
 #include "zerval.h"
 
 #define MINIPORT_TAG 0x696E694Du  /* "Mini" */
+
+/* The run-time routines of ntoskrnl.exe, as a compiler reaches them. */
+DECLSPEC_IMPORT ULONG __cdecl DbgPrint(PCSTR Format, ...);
+void *__cdecl memcpy(void *to, const void *from, size_t bytes);
 
 #ifdef MINIPORT_MISTAKE_WRONG_TAG
 /* The kernel's pool, as ntddk.h (which video.h excludes) declares it. */
@@ -58,7 +64,11 @@ static VP_STATUS NTAPI FindAdapter(PVOID HwDeviceExtension, PVOID HwContext, PWS
 #endif
     VideoPortGetRegistryParameters(HwDeviceExtension, L"AttachParam", FALSE,
                                    (PMINIPORT_GET_REGISTRY_ROUTINE)ReadDword, &attachParam);
-    return lDllAttach(0, 0, 0, attachParam, &result) ? NO_ERROR : ERROR_DEV_NOT_EXIST;
+    if (!lDllAttach(0, 0, 0, attachParam, &result))
+        return ERROR_DEV_NOT_EXIST;
+    DbgPrint("%s: AttachParam %lu, %lu records of %u bytes, tag %08lx\n", "miniport", attachParam, ORVX_NUM_MODES,
+             (unsigned)sizeof(VIDEO_MODE_INFORMATION), (ULONG)MINIPORT_TAG);
+    return NO_ERROR;
 }
 
 static BOOLEAN NTAPI Initialize(PVOID HwDeviceExtension)
@@ -72,9 +82,19 @@ static BOOLEAN NTAPI StartIO(PVOID HwDeviceExtension, PVIDEO_REQUEST_PACKET Requ
     (void)HwDeviceExtension;
     Request->StatusBlock->Information = 0;
     Request->StatusBlock->Status = ERROR_INVALID_FUNCTION;
+    if (Request->IoControlCode == IOCTL_VIDEO_QUERY_AVAIL_MODES &&
+        Request->OutputBufferLength >= ORVX_NUM_MODES * sizeof(VIDEO_MODE_INFORMATION)) {
+        memcpy(Request->OutputBuffer, pModeInfoFromBIOSDLL, ORVX_NUM_MODES * sizeof(VIDEO_MODE_INFORMATION));
+        Request->StatusBlock->Information = ORVX_NUM_MODES * sizeof(VIDEO_MODE_INFORMATION);
+        Request->StatusBlock->Status = NO_ERROR;
+    }
+#ifdef MINIPORT_MISTAKE_PAST_INPUT
+    if (Request->IoControlCode == IOCTL_VIDEO_SET_CURRENT_MODE)
+        Request->StatusBlock->Status = ((ULONG *)Request->InputBuffer)[1];  /* VIDEO_MODE is one ULONG */
+#endif
     if (Request->IoControlCode == IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES) {
         ULONG *out = (ULONG *)Request->OutputBuffer;
-        out[0] = NumModesFromBIOSDLL;
+        out[0] = ORVX_NUM_MODES;
         out[1] = sizeof(VIDEO_MODE_INFORMATION);
 #ifdef MINIPORT_MISTAKE_PAST_OUTPUT
         out[2] = 0;  /* VIDEO_NUM_MODES is two ULONGs */
