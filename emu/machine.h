@@ -32,6 +32,14 @@ struct uc_struct;
 
 namespace emu {
 
+// A routine the simulation serves an image, as an import binds to it.
+struct ServedRoutine {
+    std::string module;  // "ntoskrnl.exe"
+    std::string name;    // "ExAllocatePoolWithTag"
+    uint32_t argBytes;   // what it pops (stdcall)
+    bool cdecl;          // the caller pops (memcpy, DbgPrint)
+};
+
 struct CallStats {
     uint64_t instructions = 0;  // executed inside the image
     uint32_t stackBytes = 0;    // deepest stack, from the entry's return address down
@@ -100,6 +108,10 @@ public:
     // machine was made or reset.
     const std::vector<Crossing> &crossings() const { return crossingLog_; }
 
+    // Every routine an image may import from the simulation, by module in
+    // the tables' order.
+    static std::vector<ServedRoutine> ServedRoutines();
+
     // The services driver's entry, as the module imports it from kelv.sys.
     static constexpr const char *kServicesAttach = decorated::Attach;
     // The TV driver's function, which the module puts in pfnTvControl.
@@ -153,6 +165,7 @@ private:
         uint32_t argBytes;   // what the callee pops
         Serve serve;
         int hook = -1;       // a sim::Hook, for a hook
+        bool cdecl = false;  // the caller pops the arguments (argBytes 0), however many it passed
     };
     // The tables, one per part of the simulation, each routine beside its
     // handler: the kernel's pool and files, the sibling drivers' entries and
@@ -170,6 +183,12 @@ private:
     static constexpr Served Hooked(sim::Hook hook, uint32_t argBytes, Serve serve)
     {
         return Served{nullptr, sim::HookName(hook), argBytes, serve, static_cast<int>(hook)};
+    }
+    // A cdecl routine (memcpy, DbgPrint): its handler reads its arguments
+    // from the stack (argAt).
+    static constexpr Served Cdecl(const char *module, const char *name, Serve serve)
+    {
+        return Served{module, name, 0, serve, -1, true};
     }
     static const Served *provided(const std::string &module, const std::string &name);
     static const Served &servedHook(sim::Hook hook);

@@ -116,6 +116,17 @@ const std::vector<const Machine::Served *> &Machine::AllServed()
     return all;
 }
 
+std::vector<ServedRoutine> Machine::ServedRoutines()
+{
+    std::vector<ServedRoutine> out;
+    for (const Served *s : AllServed())
+        if (s->module != nullptr) {
+            out.push_back(ServedRoutine{s->module, s->name, s->argBytes, s->cdecl});
+        }
+    std::stable_sort(out.begin(), out.end(), [](const ServedRoutine &a, const ServedRoutine &b) { return a.module < b.module; });
+    return out;
+}
+
 const Machine::Served *Machine::provided(const std::string &module, const std::string &name)
 {
     for (const Served *s : AllServed())

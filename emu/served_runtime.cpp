@@ -92,24 +92,24 @@ void Machine::fillMemory(uint32_t to, uint32_t bytes, uint8_t value)
 
 const Machine::Served Machine::kRuntimeServed[] = {
     // cdecl, as the C library's: the caller pops; each answers its destination.
-    {"ntoskrnl.exe", "memcpy", 0,
-     [](Machine &m, const ServedCall &c) {
-         const uint32_t to = m.argAt(c.esp, 0);
-         m.copyMemory(to, m.argAt(c.esp, 1), m.argAt(c.esp, 2));
-         return to;
-     }},
-    {"ntoskrnl.exe", "memmove", 0,
-     [](Machine &m, const ServedCall &c) {
-         const uint32_t to = m.argAt(c.esp, 0);
-         m.copyMemory(to, m.argAt(c.esp, 1), m.argAt(c.esp, 2));
-         return to;
-     }},
-    {"ntoskrnl.exe", "memset", 0,
-     [](Machine &m, const ServedCall &c) {
-         const uint32_t to = m.argAt(c.esp, 0);
-         m.fillMemory(to, m.argAt(c.esp, 2), static_cast<uint8_t>(m.argAt(c.esp, 1)));
-         return to;
-     }},
+    Cdecl("ntoskrnl.exe", "memcpy",
+          [](Machine &m, const ServedCall &c) {
+              const uint32_t to = m.argAt(c.esp, 0);
+              m.copyMemory(to, m.argAt(c.esp, 1), m.argAt(c.esp, 2));
+              return to;
+          }),
+    Cdecl("ntoskrnl.exe", "memmove",
+          [](Machine &m, const ServedCall &c) {
+              const uint32_t to = m.argAt(c.esp, 0);
+              m.copyMemory(to, m.argAt(c.esp, 1), m.argAt(c.esp, 2));
+              return to;
+          }),
+    Cdecl("ntoskrnl.exe", "memset",
+          [](Machine &m, const ServedCall &c) {
+              const uint32_t to = m.argAt(c.esp, 0);
+              m.fillMemory(to, m.argAt(c.esp, 2), static_cast<uint8_t>(m.argAt(c.esp, 1)));
+              return to;
+          }),
     // stdcall: RtlMoveMemory(Destination, Source, Length), RtlZeroMemory(Destination,
     // Length), RtlFillMemory(Destination, Length, Fill).
     {"ntoskrnl.exe", "RtlMoveMemory", 12,
@@ -139,12 +139,12 @@ const Machine::Served Machine::kRuntimeServed[] = {
      }},
 
     // DbgPrint(Format, ...), cdecl: the text on the debug sink and in the trace.
-    {"ntoskrnl.exe", "DbgPrint", 0,
-     [](Machine &m, const ServedCall &c) {
-         const GuestReader read = [&m](uint32_t a, void *out, uint32_t n) { m.read(a, out, n); };
-         m.debugPrint(c, FormatGuest(read, m.argAt(c.esp, 0), c.esp + 8));
-         return 0u;  // STATUS_SUCCESS
-     }},
+    Cdecl("ntoskrnl.exe", "DbgPrint",
+          [](Machine &m, const ServedCall &c) {
+              const GuestReader read = [&m](uint32_t a, void *out, uint32_t n) { m.read(a, out, n); };
+              m.debugPrint(c, FormatGuest(read, m.argAt(c.esp, 0), c.esp + 8));
+              return 0u;  // STATUS_SUCCESS
+          }),
 };
 
 const size_t Machine::kRuntimeServedCount = std::size(kRuntimeServed);

@@ -128,12 +128,12 @@ const Machine::Served Machine::kVideoPortServed[] = {
     {"videoprt.sys", "VideoPortInitialize", 16,
      [](Machine &m, const ServedCall &c) { return m.videoPortInitialize(c); }},
     // VideoPortDebugPrint(DebugPrintLevel, DebugMessage, ...), cdecl.
-    {"videoprt.sys", "VideoPortDebugPrint", 0,
-     [](Machine &m, const ServedCall &c) {
-         const GuestReader read = [&m](uint32_t a, void *out, uint32_t n) { m.read(a, out, n); };
-         m.debugPrint(c, FormatGuest(read, m.argAt(c.esp, 1), c.esp + 12));
-         return 0u;
-     }},
+    Cdecl("videoprt.sys", "VideoPortDebugPrint",
+          [](Machine &m, const ServedCall &c) {
+              const GuestReader read = [&m](uint32_t a, void *out, uint32_t n) { m.read(a, out, n); };
+              m.debugPrint(c, FormatGuest(read, m.argAt(c.esp, 1), c.esp + 12));
+              return 0u;
+          }),
     {"videoprt.sys", "VideoPortMoveMemory", 12,
      [](Machine &m, const ServedCall &c) {
          m.copyMemory(c.args[0], c.args[1], c.args[2]);

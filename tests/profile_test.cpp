@@ -55,6 +55,35 @@ TEST(Profile, BadInputNamesTheField)
     EXPECT_NE(ErrorOf(R"({"monitorMinRefresh": 70, "monitorMaxRefresh": 60})").find("'monitorMinRefresh'"), std::string::npos);
 }
 
+// The adapter on its bus, as a miniport finds it: the ranges may not
+// overlap or run out of the bus, the registry holds numbers and strings.
+TEST(Profile, TheAdaptersBusResourcesAndRegistry)
+{
+    const sim::Profile p = ProfileFromJson(R"({"videoMemoryBytes": 4194304, "framebufferBase": 3758096384,
+        "registersBase": 4026531840, "registersBytes": 4096, "registry": {"AttachParam": 3, "Name": "zerval"}})");
+    EXPECT_EQ(sim::FramebufferBytes(p), 4194304u);
+    ASSERT_EQ(p.registry.size(), 2u);
+    EXPECT_EQ(p.registry[0].name, "AttachParam");
+    EXPECT_EQ(p.registry[0].number, 3u);
+    EXPECT_EQ(p.registry[1].text, "zerval");
+    EXPECT_FALSE(p.registry[1].number);
+    // Without a video memory limit, the frame buffer is 16 MiB.
+    EXPECT_EQ(sim::FramebufferBytes(ProfileFromJson("{}")), 16u << 20);
+    // The registry's values come back as they were given.
+    EXPECT_EQ(sim::ProfileToJson(ProfileFromJson(sim::ProfileToJson(p))), sim::ProfileToJson(p));
+
+    EXPECT_NE(ErrorOf(R"({"framebufferBase": 4026531840})").find("'registersBase': the register range overlaps"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"registersBase": 3758100000})").find("'registersBase'"), std::string::npos);
+    EXPECT_EQ(ErrorOf(R"({"registersBase": 3774873600})"), "");  // right after the 16 MiB frame buffer
+    EXPECT_NE(ErrorOf(R"({"registersBytes": 0})").find("'registersBytes'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"registersBytes": 2097152})").find("'registersBytes'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"framebufferBase": 68719476736})").find("'framebufferBase'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"ioPortBase": 65535, "ioPortCount": 2})").find("'ioPortCount'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"registry": {"AttachParam": -1}})").find("'registry.AttachParam'"), std::string::npos);
+    EXPECT_NE(ErrorOf(R"({"registry": [1]})").find("'registry'"), std::string::npos);
+}
+
 TEST(Profile, MonitorRateRangePixelRateAndModeList)
 {
     const sim::Profile p = ProfileFromJson(R"({"monitorMinRefresh": 56, "monitorMaxRefresh": 75,

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "inputs.h"
+#include "machine.h"
 #include "matrix.h"
 #include "number_text.h"
 #include "options.h"
@@ -145,6 +146,22 @@ int Edid(const Options &o)
     return 0;
 }
 
+// What the simulation serves an image, by module: each routine with how it
+// is called, as the loader binds an import to it.
+int Served(const Options &)
+{
+    std::string module;
+    for (const emu::ServedRoutine &r : emu::Machine::ServedRoutines()) {
+        if (r.module != module) {
+            module = r.module;
+            std::printf("%s%s:\n", module == emu::Machine::ServedRoutines().front().module ? "" : "\n", module.c_str());
+        }
+        std::printf("  %-34s %s\n", r.name.c_str(),
+                    r.cdecl ? "cdecl" : ("stdcall, " + std::to_string(r.argBytes) + " bytes of arguments").c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 const CommandInfo kCommands[] = {
@@ -157,6 +174,7 @@ const CommandInfo kCommands[] = {
     {Command::InitialValue, "initial-value", "BiosDllSetInitialValue", InitialValue},
     {Command::Profile, "profile", "the adapter profile in use, as JSON", Profile},
     {Command::Edid, "edid", "what an EDID file says, and the monitor taken from it", Edid},
+    {Command::Served, "served", "the kernel's, video port's and siblings' routines the simulation serves an image", Served},
 };
 const size_t kCommandCount = std::size(kCommands);
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-enum class Command { List, Validate, Set, Function, PassThrough, FreeFramebuffer, InitialValue, Profile, Edid };
+enum class Command { List, Validate, Set, Function, PassThrough, FreeFramebuffer, InitialValue, Profile, Edid, Served };
 
 struct Options;
 
