@@ -129,7 +129,7 @@ Options ParseOptions(int argc, char **argv)
     std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
     bool imageGiven = false;
 
-    CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees."};
+    CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees.", "zerval-sim"};
     app.fallthrough();
     app.set_help_flag("-h,--help", "this help");
     app.set_version_flag("--version", std::string("zerval-sim ") + ZERVAL_VERSION, "the version, and exit");
