@@ -21,6 +21,8 @@ for a in "$@"; do
   case $a in
     -I"$build"/*) a=-I${a#-I"$build"/} ;;
     -I"$root"/*) a=-Isrc/${a#-I"$root"/} ;;
+    -imsvc"$build"/*) a=-imsvc${a#-imsvc"$build"/} ;;
+    -imsvc"$root"/*) a=-imsvcsrc/${a#-imsvc"$root"/} ;;
     "$build"/*) a=${a#"$build"/} ;;
     "$root"/*) a=src/${a#"$root"/} ;;
     /Fo/*) ;;

@@ -36,15 +36,21 @@ endif()
 
 if(NOT TARGET zerval::headers)
   add_library(zerval::headers INTERFACE IMPORTED)
-  set_target_properties(zerval::headers PROPERTIES
-    INTERFACE_INCLUDE_DIRECTORIES "${ZERVAL_SDK_ROOT}/include;${ZERVAL_DDK_INCLUDE}")
+  set(_zerval_includes ${ZERVAL_SDK_ROOT}/include ${ZERVAL_DDK_INCLUDE})
   if(MSVC)
     # The platform's headers beside the DDK's, which gcc finds by itself, and
     # what the DDK's headers test for the platform, which gcc predefines.
     get_filename_component(ZERVAL_WINDOWS_INCLUDE ${ZERVAL_DDK_INCLUDE} DIRECTORY)
-    set_property(TARGET zerval::headers APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${ZERVAL_WINDOWS_INCLUDE})
+    list(APPEND _zerval_includes ${ZERVAL_WINDOWS_INCLUDE})
     set_target_properties(zerval::headers PROPERTIES INTERFACE_COMPILE_DEFINITIONS "_X86_;i386")
   endif()
+  if(MSVC AND CMAKE_C_COMPILER_ID STREQUAL "Clang")
+    # First of all: what mingw-w64's DDK headers need to compile under
+    # clang-cl (each header there says why).
+    list(INSERT _zerval_includes 0 ${ZERVAL_SDK_ROOT}/include/zerval-msvc-shims)
+  endif()
+  set_target_properties(zerval::headers PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${_zerval_includes}")
+  unset(_zerval_includes)
   add_library(zerval::zerval UNKNOWN IMPORTED)
   if(MSVC)
     set(ZERVAL_IMPORT_LIBRARY ${ZERVAL_SDK_ROOT}/lib/zerval.lib)
@@ -63,8 +69,12 @@ endif()
 # (ZERVAL_DRIVER_STRICT_FLAGS).  An export driver names its stdcall exports
 # with their argument bytes (EXPORTS Attach@16 exports _Attach@16, in either
 # dialect), or gives a definition file in its toolchain's syntax (DEF).  LIBS by name:
-# zerval (zerval::zerval), or a kernel import library of the toolchain
-# (ntoskrnl, videoprt, hal).
+# zerval (zerval::zerval), or a kernel import library (ntoskrnl, videoprt,
+# hal, or another of the toolchain's: _zerval_kernel_library).  In the MSVC
+# dialect the kit's ntoskrnl.lib is linked whatever LIBS says: the
+# compiler itself calls memcpy and memset, which ntoskrnl.exe exports, for
+# structure copies and initialisations at every optimisation level.  A
+# library nothing calls into adds no import.
 function(zerval_driver target)
   cmake_parse_arguments(PARSE_ARGV 1 DRV "STRICT" "OUTPUT;DEF" "SOURCES;LIBS;EXPORTS")
   add_executable(${target} ${DRV_SOURCES})
@@ -93,13 +103,37 @@ function(zerval_driver target)
     endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def})
   endif()
+  list(FIND DRV_LIBS ntoskrnl listed)
+  if(MSVC AND listed EQUAL -1)
+    list(APPEND DRV_LIBS ntoskrnl)
+  endif()
   foreach(lib IN LISTS DRV_LIBS)
     if(lib STREQUAL "zerval")
       target_link_libraries(${target} PRIVATE zerval::zerval)
     else()
-      # mingw-w64's import libraries (libntoskrnl.a) serve both dialects.
-      find_library(ZERVAL_LIB_${lib} NAMES ${lib} lib${lib}.a PATHS / PATH_SUFFIXES lib REQUIRED)
-      target_link_libraries(${target} PRIVATE ${ZERVAL_LIB_${lib}})
+      _zerval_kernel_library(path ${target} ${lib})
+      target_link_libraries(${target} PRIVATE ${path})
     endif()
   endforeach()
+endfunction()
+
+# _zerval_kernel_library(VAR TARGET NAME): the import library that LIBS NAME
+# stands for.  In the MSVC dialect, the kit's own (lib/msvc/NAME.lib: ntoskrnl,
+# videoprt and hal, made from mingw-w64's so that both dialects import the
+# same names); else, and for any other name, the toolchain's: libNAME.a
+# (mingw-w64's, which lld-link reads as well) or NAME.lib (a driver kit's).
+function(_zerval_kernel_library var target name)
+  if(MSVC AND EXISTS ${ZERVAL_SDK_ROOT}/lib/msvc/${name}.lib)
+    set(${var} ${ZERVAL_SDK_ROOT}/lib/msvc/${name}.lib PARENT_SCOPE)
+    return()
+  endif()
+  if(MSVC)
+    set(CMAKE_FIND_LIBRARY_PREFIXES "" lib)
+    set(CMAKE_FIND_LIBRARY_SUFFIXES .lib .a)
+  endif()
+  find_library(ZERVAL_LIB_${name} NAMES ${name} PATHS / PATH_SUFFIXES lib)
+  if(NOT ZERVAL_LIB_${name})
+    message(FATAL_ERROR "zerval_driver(${target}): LIBS ${name}: no import library lib${name}.a or ${name}.lib under the toolchain's root (${CMAKE_FIND_ROOT_PATH}/lib), nor in the kit")
+  endif()
+  set(${var} ${ZERVAL_LIB_${name}} PARENT_SCOPE)
 endfunction()

@@ -18,7 +18,10 @@ for dialect in gnu:toolchain-i686-mingw.cmake msvc:toolchain-i686-clang-cl.cmake
       -DCMAKE_BUILD_TYPE=Release -DZERVAL_PE_FINISH="$pe_finish" -DZERVAL_BIOSDLL_CHECK="$biosdll_check" \
       -DZERVAL_VERSION="$version" >"$out/$name-configure.log" 2>&1 ||
       { cat "$out/$name-configure.log"; exit 1; }
-    cmake --build "$dir" -j2 --target zerval zerval_implib >"$out/$name-build.log" 2>&1 ||
+    targets=(zerval zerval_implib)
+    # The MSVC dialect's kit carries the kernel's import libraries too.
+    [[ $name == msvc ]] && targets+=(kernel_import_libraries)
+    cmake --build "$dir" -j2 --target "${targets[@]}" >"$out/$name-build.log" 2>&1 ||
       { cat "$out/$name-build.log"; exit 1; }
   done
 done

@@ -22,7 +22,8 @@ struct Dialect {
 };
 const Dialect kDialects[] = {
     {"gnu", {"zerval.sys", "zerval.map", "libzerval.a"}},
-    {"msvc", {"zerval.sys", "zerval.pdb", "zerval.map", "zerval.lib"}},
+    {"msvc", {"zerval.sys", "zerval.pdb", "zerval.map", "zerval.lib", "msvc/ntoskrnl.lib", "msvc/videoprt.lib",
+              "msvc/hal.lib"}},
 };
 
 std::string First(const Dialect &d) { return std::string(ZERVAL_REPRODUCIBLE_DIR) + "/" + d.name + "-1"; }

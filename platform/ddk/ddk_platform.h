@@ -6,14 +6,9 @@
 // wdm.h defines these two itself; keep intrin.h from defining them first.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+// With clang-cl, <ntdef.h> is image/msvc-shims/ntdef.h first, which makes
+// mingw-w64's FIELD_OFFSET a constant expression for wdm.h's checks.
 #include <ntdef.h>
-// mingw-w64's FIELD_OFFSET is a constant expression only under gcc, and wdm.h
-// uses it in compile-time checks; every compiler that builds the image has
-// __builtin_offsetof.
-#if defined(__MINGW64_VERSION_MAJOR) && !defined(__GNUC__)
-#undef FIELD_OFFSET
-#define FIELD_OFFSET(Type, Field) __builtin_offsetof(Type, Field)
-#endif
 #include <ntddk.h>
 #include <ntddvdeo.h>
 

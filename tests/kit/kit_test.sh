@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The kit as a services-driver team gets it: `cmake --install` of the build
-# into a scratch prefix, a services driver of the team's own
-# (team_services/, its own flags) built from that prefix alone with each of
-# the kit's toolchain files, then run through the kit's own zerval-sim, and
-# under Wine against the emulator with the kit's zerval-wine.  Prints one
-# line per check (a check that cannot run here: "skipped ...", with why) and
-# "N passed, M failed".
+# The kit as the neighbour teams get it: `cmake --install` of the build into
+# a scratch prefix, then, from that prefix alone and with each of the kit's
+# toolchain files: a services driver of a team's own (team_services/, its
+# own flags), run through the kit's own zerval-sim and under Wine against
+# the emulator with the kit's zerval-wine; every example the kit ships
+# (examples/, built as the kit's examples/CMakeLists.txt says); and a
+# display driver of a team's own (team_display/: the miniport headers,
+# LIBS zerval ntoskrnl videoprt, structure copies) unoptimised and
+# optimised.  Each driver's import table is read (llvm-readobj) and held to
+# what it calls.  Prints one line per check (a check that cannot run here:
+# "skipped ...", with why) and "N passed, M failed".
 #
 #   kit_test.sh BUILD_DIR WORK_DIR [WINE_PREFIX]
 #
@@ -103,6 +107,105 @@ elif "${wine[@]}" >"$work/wine.log" 2>&1 &&
 else
   fail "the kit's zerval-wine: the same report under Wine and in the emulator: $(tail -2 "$work/wine.log" | tr '\n' ' ')"
 fi
+
+# Import and export tables, one name a line, sorted: DLL!name for an import
+# (the name a function or data is imported by), the name for an export; for
+# an image that is not there, a line that says so.
+readobj=$(command -v llvm-readobj-14 || command -v llvm-readobj)
+imports() {
+  [[ -f $1 ]] || { echo "no image $1"; return; }
+  "$readobj" --coff-imports "$1" | awk '/^  Name: /{dll = $2} /^  Symbol: /{print dll "!" $2}' | sort
+}
+exports() {
+  [[ -f $1 ]] || { echo "no image $1"; return; }
+  "$readobj" --coff-exports "$1" | awk '/^  Name: ./{print $2}' | sort
+}
+# What the MSVC dialect's compiler calls by itself to copy or clear a
+# structure, from ntoskrnl.exe; the GNU dialect's writes the loop inline.
+compiler_helpers='^ntoskrnl\.exe!(memcpy|memset|memmove)$'
+# same_tables GNU_IMAGE MSVC_IMAGE: the same imports (but the compiler's
+# helpers) and the same exports; else says which differ.
+same_tables() {
+  local a b
+  a=$(imports "$1" | grep -Ev "$compiler_helpers"; echo exports; exports "$1")
+  b=$(imports "$2" | grep -Ev "$compiler_helpers"; echo exports; exports "$2")
+  [[ $a == "$b" ]] || { diff <(echo "$a") <(echo "$b") | grep '^[<>]' | tr '\n' ' '; return 1; }
+}
+
+# Every example the kit ships, built from the kit with each toolchain file,
+# as examples/CMakeLists.txt puts them together: a new example is built
+# here as soon as the kit's examples/ has it.
+for dialect in gnu msvc; do
+  toolchain=toolchain-i686-mingw.cmake
+  [[ $dialect == msvc ]] && toolchain=toolchain-i686-clang-cl.cmake
+  tree=$work/examples-$dialect
+  if cmake -S "$kit/examples" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$kit" \
+       -DCMAKE_TOOLCHAIN_FILE="$kit/share/zerval/$toolchain" >"$tree.log" 2>&1 &&
+     cmake --build "$tree" -j2 >>"$tree.log" 2>&1 &&
+     [[ -f $tree/example_display.sys && -f $tree/kelv.sys && -f $tree/rmx.sys ]]; then
+    ok "$dialect: the kit's examples build from the kit alone"
+  else
+    fail "$dialect: the kit's examples build from the kit alone: $(grep -m1 -E 'rror|undefined' "$tree.log")"
+  fi
+  (cd "$tree" && find . -path '*/CMakeFiles' -prune -o -name '*.sys' -printf '%P\n' | sort) >"$tree.images"
+done
+check "the examples are the same images in both dialects: $(tr '\n' ' ' <"$work/examples-gnu.images")" \
+  'cmp -s "$work/examples-gnu.images" "$work/examples-msvc.images"'
+while read -r image; do
+  if why=$(same_tables "$work/examples-gnu/$image" "$work/examples-msvc/$image"); then
+    ok "$image: the same imports and exports in both dialects"
+  else
+    fail "$image: the same imports and exports in both dialects: $why"
+  fi
+done <"$work/examples-gnu.images"
+zerval_exports=$(exports "$kit/sys/gnu/zerval.sys" | sed 's/^/zerval.sys!/')
+for dialect in gnu msvc; do
+  check "$dialect: the example display driver imports every export of zerval.sys" \
+    '[[ $(imports "$work/examples-$dialect/example_display.sys" | grep "^zerval\.sys!") == "$zerval_exports" ]]'
+done
+
+# A display driver of a team's own, unoptimised (Debug: /Od, -O0) and
+# optimised, and a driver that only copies a structure and names no import
+# library.  Each imports exactly what it calls, from the DLL that exports it,
+# by the name it is exported under; in the MSVC dialect, the compiler's own
+# memcpy too where it calls it, which the unoptimised builds do.
+display_imports='ntoskrnl.exe!ExAllocatePoolWithTag
+ntoskrnl.exe!ExFreePoolWithTag
+videoprt.sys!VideoPortInitialize
+videoprt.sys!VideoPortZeroMemory
+zerval.sys!NumModesFromBIOSDLL
+zerval.sys!ORVX_NUM_MODES
+zerval.sys!_lDllAttach@20
+zerval.sys!pModeInfoFromBIOSDLL'
+for dialect in gnu msvc; do
+  toolchain=toolchain-i686-mingw.cmake
+  [[ $dialect == msvc ]] && toolchain=toolchain-i686-clang-cl.cmake
+  for type in Debug Release; do
+    tree=$work/display-$dialect-$type
+    if cmake -S "$here/team_display" -B "$tree" -DCMAKE_BUILD_TYPE=$type -DCMAKE_PREFIX_PATH="$kit" \
+         -DCMAKE_TOOLCHAIN_FILE="$kit/share/zerval/$toolchain" >"$tree.log" 2>&1 &&
+       cmake --build "$tree" -j2 >>"$tree.log" 2>&1; then
+      ok "$dialect $type: the team's display driver builds from the kit alone"
+    else
+      fail "$dialect $type: the team's display driver builds from the kit alone: $(grep -m1 -E 'rror|undefined' "$tree.log")"
+    fi
+    check "$dialect $type: it imports what it calls" \
+      '[[ $(imports "$tree/teamdisp.sys" | grep -Ev "$compiler_helpers") == "$display_imports" ]]'
+    check "$dialect $type: the structure copy alone imports nothing else" \
+      '[[ -z $(imports "$tree/teamcopy.sys" | grep -Ev "$compiler_helpers") ]]'
+  done
+  if [[ $dialect == msvc ]]; then
+    check "msvc Debug: both copy through ntoskrnl.exe's memcpy" \
+      'imports "$work/display-msvc-Debug/teamdisp.sys" | grep -qx "ntoskrnl.exe!memcpy" &&
+       imports "$work/display-msvc-Debug/teamcopy.sys" | grep -qx "ntoskrnl.exe!memcpy"'
+  fi
+done
+
+# LIBS naming a library there is none of: one line that says so.
+cmake -S "$here/team_display" -B "$work/no-such-lib" -DCMAKE_PREFIX_PATH="$kit" -DTEAM_MORE_LIBS=nosuchlib \
+  -DCMAKE_TOOLCHAIN_FILE="$kit/share/zerval/toolchain-i686-clang-cl.cmake" >"$work/no-such-lib.log" 2>&1
+check "LIBS naming no import library stops the configure with the name" \
+  'tr -s " \n" "  " <"$work/no-such-lib.log" | grep -q "zerval_driver(team_display): LIBS nosuchlib: no import library"'
 
 # An Attach defined without the declared convention does not compile.
 cmake -S "$here/team_services" -B "$work/cdecl" -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_C_FLAGS=-DTEAM_CDECL_ATTACH \
