@@ -201,6 +201,30 @@ for dialect in gnu msvc; do
   fi
 done
 
+# The display drivers that register a miniport, as each dialect built them,
+# run by the kit's zerval-sim as the video port drives them, on each image:
+# the example's requests answered and its modes the usable published ones;
+# the team's own, whose unoptimised record copies go through the kernel's
+# memcpy, attaching in HwVidFindAdapter.
+siblings=(--services "$kit/sys/examples/kelv.sys" --tv "$kit/sys/examples/rmx.sys")
+for dialect in gnu msvc; do
+  for image in gnu msvc; do
+    out=$work/miniport-$dialect-on-$image.out
+    "$kit/bin/zerval-sim" --image "$kit/sys/$image/zerval.sys" "${siblings[@]}" \
+      --display "$work/examples-$dialect/example_miniport.sys" >"$out" 2>&1
+    check "$dialect example miniport on the $image image: the video port's requests answered, the usable modes reported" \
+      'grep -qx "example_miniport.sys HwVidInitialize: TRUE" "$out" &&
+       grep -q "^reported beside published: .*0 published as not usable.*; first difference: none$" "$out" &&
+       grep -qE "^IOCTL_VIDEO_SET_CURRENT_MODE 3 \(.*\): NO_ERROR \(0\)$" "$out" &&
+       grep -q "^IOCTL_VIDEO_MAP_VIDEO_MEMORY: NO_ERROR (0), 16 bytes: frame buffer at " "$out"'
+    out=$work/team-display-$dialect-on-$image.out
+    "$kit/bin/zerval-sim" --image "$kit/sys/$image/zerval.sys" "${siblings[@]}" \
+      --display "$work/display-$dialect-Debug/teamdisp.sys" >"$out" 2>&1
+    check "$dialect Debug team display driver on the $image image: it attaches in HwVidFindAdapter" \
+      'grep -qx "teamdisp.sys HwVidFindAdapter: NO_ERROR (0), .*" "$out" && grep -qx "teamdisp.sys HwVidInitialize: TRUE" "$out"'
+  done
+done
+
 # LIBS naming a library there is none of: one line that says so.
 cmake -S "$here/team_display" -B "$work/no-such-lib" -DCMAKE_PREFIX_PATH="$kit" -DTEAM_MORE_LIBS=nosuchlib \
   -DCMAKE_TOOLCHAIN_FILE="$kit/share/zerval/toolchain-i686-clang-cl.cmake" >"$work/no-such-lib.log" 2>&1
