@@ -1,11 +1,8 @@
-# The release archive: the installed kit (what `cmake --install` gives), with
-# the licence, the change log and the manual (README.md, docs/) at its top, as
-# zerval-<version>-sdk.zip and zerval-<version>-sdk.tar.gz, each holding one
-# folder of that name.  scripts/package.sh runs CPack and writes SHA256SUMS
-# beside them; scripts/release.sh builds first.
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/README.md
-        DESTINATION .)
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs DESTINATION .)
+# The release archive: the installed kit (what `cmake --install` gives, its
+# own files listed in cmake/KitFiles.cmake), as zerval-<version>-sdk.zip and
+# zerval-<version>-sdk.tar.gz, each holding one folder of that name.
+# scripts/package.sh runs CPack and writes SHA256SUMS beside them;
+# scripts/release.sh builds first.
 set(CPACK_GENERATOR ZIP TGZ)
 set(CPACK_PACKAGE_NAME zerval)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -8,7 +8,9 @@
 # display driver of a team's own (team_display/: the miniport headers,
 # LIBS zerval ntoskrnl videoprt, structure copies) unoptimised and
 # optimised.  Each driver's import table is read (llvm-readobj) and held to
-# what it calls.  Prints one line per check (a check that cannot run here:
+# what it calls.  The kit's documents are held to the kit (kit_documents.py),
+# and a double in a team's driver to the link error they explain.  Prints
+# one line per check (a check that cannot run here:
 # "skipped ...", with why) and "N passed, M failed".
 #
 #   kit_test.sh BUILD_DIR WORK_DIR [WINE_PREFIX]
@@ -35,6 +37,21 @@ for v in $(env | sed -n 's/^\(ZERVAL_[A-Z_]*\)=.*/\1/p'); do unset "$v"; done
 
 cmake --install "$build" --prefix "$kit" >"$work/install.log" 2>&1
 check "cmake --install gives the kit" '[[ -x $kit/bin/zerval-sim && -f $kit/sys/gnu/zerval.sys && -f $kit/sys/msvc/zerval.sys && -f $kit/lib/cmake/zerval/zerval-config-version.cmake && -f $kit/share/zerval/toolchain-i686-mingw.cmake && -f $kit/share/zerval/toolchain-i686-clang-cl.cmake ]]'
+
+# The kit's documents speak of the kit as a team has it: not of the source
+# tree's ./run.sh or build/ (one line per mention, with its document and
+# line), and every path they name under DIR/ is in the kit (one line per
+# path that is not).
+documents_check() {  # documents_check words|paths DESCRIPTION
+  local problems problem
+  if problems=$(python3 "$here/kit_documents.py" "$1" "$kit" 2>&1); then
+    ok "$2"
+  else
+    while IFS= read -r problem; do fail "$2: $problem"; done <<<"$problems"
+  fi
+}
+documents_check words "the kit's documents name neither ./run.sh nor build/"
+documents_check paths "every path the kit's documents name under DIR/ is in the kit"
 
 # Without a toolchain file: one line that says which one to use.
 cmake -S "$here/team_services" -B "$work/no-toolchain" -DCMAKE_PREFIX_PATH="$kit" >"$work/no-toolchain.log" 2>&1
@@ -237,6 +254,22 @@ cmake -S "$here/team_services" -B "$work/cdecl" -DCMAKE_PREFIX_PATH="$kit" -DCMA
   cmake --build "$work/cdecl" >>"$work/cdecl.log" 2>&1
 check "a __cdecl Attach declared with ZERVAL_SERVICES_ATTACH does not compile" \
   'grep -q "conflicting types for .Attach." "$work/cdecl.log" && [[ ! -f $work/cdecl/kelv.sys ]]'
+
+# A double in a team's driver: the kit's flags keep kernel code off the x87
+# and SSE registers, so the compiler calls arithmetic helpers that nothing
+# links, and the link stops naming the first (docs/kit.md, "Floating point").
+for dialect in gnu msvc; do
+  case $dialect in
+    gnu) toolchain=toolchain-i686-mingw.cmake want="undefined reference to \`__floatunsidf'" ;;
+    msvc) toolchain=toolchain-i686-clang-cl.cmake want="error: undefined symbol: ___floatunsidf" ;;
+  esac
+  tree=$work/float-$dialect
+  cmake -S "$here/team_services" -B "$tree" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$kit" \
+    -DCMAKE_C_FLAGS=-DTEAM_FLOAT -DCMAKE_TOOLCHAIN_FILE="$kit/share/zerval/$toolchain" >"$tree.log" 2>&1 &&
+    cmake --build "$tree" >>"$tree.log" 2>&1
+  check "$dialect: a double in a team's driver stops the link: $want" \
+    'grep -qF "$want" "$tree.log" && [[ ! -f $tree/kelv.sys ]]'
+done
 
 echo "$passed passed, $failed failed"
 ((failed == 0)) && [[ -z ${KEEP:-} ]] && rm -rf "$work"

@@ -41,7 +41,12 @@ static BOOLEAN ZERVAL_CALL TeamSetMode(ModeQuery *q, ULONG zero, ULONG option)
     return q->Attributes == TEAM_ATTRIBUTES;
 }
 
+#ifdef TEAM_FLOAT  // the mistake the kit's flags turn into a link error: a double in kernel code
+ULONG TeamVideoMemoryBytes = 32u << 20;
+static ULONG ZERVAL_CALL TeamFreeFramebuffer(VOID) { return (ULONG)(TeamVideoMemoryBytes * 0.25); }
+#else
 static ULONG ZERVAL_CALL TeamFreeFramebuffer(VOID) { return TEAM_FRAMEBUFFER_BYTES; }
+#endif
 
 ZERVAL_SERVICES_ATTACH Attach;
 
