@@ -24,5 +24,12 @@ wine_session_end() {
   id=$(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null) || return 0
   # shellcheck disable=SC2086 # device and inode, two words
   id=$(printf 'server-%x-%x' $id)
-  rm -rf "/tmp/.wine-$(id -u)/$id" "${TMPDIR:-/tmp}"/wine-*/"$id"
+  local folder
+  for folder in "/tmp/.wine-$(id -u)" "${TMPDIR:-/tmp}"/wine-*; do
+    [[ -d $folder/$id ]] || continue
+    rm -rf "${folder:?}/$id"
+    # The runtime folder too, once no other session's server is in it.
+    [[ $folder == "${TMPDIR:-/tmp}"/wine-* ]] && rmdir "$folder" 2>/dev/null
+  done
+  return 0
 }

@@ -66,15 +66,8 @@ ScopedEnv::~ScopedEnv()
 std::vector<std::string> Scratch::leftOver() const
 {
     std::vector<std::string> left;
-    for (const auto &e : fs::directory_iterator(dir())) {
-        const std::string name = e.path().filename().string();
-        if (name.rfind("wine-", 0) != 0 || !e.is_directory()) {
-            left.push_back(name);
-            continue;
-        }
-        for (const auto &inner : fs::directory_iterator(e.path()))
-            left.push_back(name + "/" + inner.path().filename().string());
-    }
+    for (const auto &e : fs::directory_iterator(dir()))
+        left.push_back(e.path().filename().string());
     return left;
 }
 

@@ -47,9 +47,8 @@ public:
     Scratch() : tmpdir_("TMPDIR", folder_.dir()) {}
     const std::string &dir() const { return folder_.dir(); }
 
-    // What a run left in the folder: every entry but Wine's own runtime
-    // folder (wine-XXXXXX, where a Debian Wine keeps its server sockets),
-    // and inside that every server folder.
+    // What a run left in the folder: nothing, once it ended (Wine's own
+    // runtime folder, wine-XXXXXX on Debian, included).
     std::vector<std::string> leftOver() const;
 
 private:
