@@ -7,6 +7,8 @@ namespace emu {
 
 namespace {
 
+constexpr int kLongestField = 512;  // a width or precision, in characters
+
 class Formatter {
 public:
     Formatter(const GuestReader &read, uint32_t args) : read_(read), next_(args) {}
@@ -77,7 +79,7 @@ std::string Number(const std::string &flags, int width, int precision, bool have
         spec += "." + std::to_string(precision);
     spec += length;
     spec += conversion;
-    char buf[128];
+    char buf[kLongestField + 64];  // the widest field, and a number with its sign and prefix
     if (conversion == 'd' || conversion == 'i') {
         const long long v = is64 ? static_cast<long long>(value) : static_cast<int32_t>(value);
         std::snprintf(buf, sizeof buf, spec.c_str(), v);
@@ -106,24 +108,31 @@ std::string FormatGuest(const GuestReader &read, uint32_t format, uint32_t args)
             flags += fmt[i++];
         int width = 0, precision = 0;
         bool haveWidth = false, havePrecision = false;
+        // A width from the arguments: a negative one left-justifies.  Both
+        // width and precision are held to kLongestField.
         if (i < fmt.size() && fmt[i] == '*') {
-            width = static_cast<int32_t>(f.nextArg());
+            const int32_t given = static_cast<int32_t>(f.nextArg());
+            if (given < 0)
+                flags += '-';
+            width = static_cast<int>(std::min<int64_t>(given < 0 ? -int64_t{given} : given, kLongestField));
             haveWidth = true;
             ++i;
         }
         for (; i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9'; ++i, haveWidth = true)
-            width = std::min(width * 10 + (fmt[i] - '0'), 512);
+            width = std::min(width * 10 + (fmt[i] - '0'), kLongestField);
         if (i < fmt.size() && fmt[i] == '.') {
             havePrecision = true;
             ++i;
             if (i < fmt.size() && fmt[i] == '*') {
-                precision = static_cast<int32_t>(f.nextArg());
+                const int32_t given = static_cast<int32_t>(f.nextArg());
+                havePrecision = given >= 0;  // a negative one is as if none were given
+                precision = std::min<int>(std::max<int32_t>(given, 0), kLongestField);
                 ++i;
             }
             for (; i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9'; ++i)
-                precision = std::min(precision * 10 + (fmt[i] - '0'), 512);
+                precision = std::min(precision * 10 + (fmt[i] - '0'), kLongestField);
         }
-        bool is64 = false, wide = false, narrow = false;
+        bool is64 = false, wide = false, narrow = false, byte = false;
         while (i < fmt.size()) {
             if (fmt[i] == 'l' && i + 1 < fmt.size() && fmt[i + 1] == 'l') {
                 is64 = true;
@@ -134,6 +143,9 @@ std::string FormatGuest(const GuestReader &read, uint32_t format, uint32_t args)
             } else if (fmt[i] == 'l' || fmt[i] == 'w') {
                 wide = true;
                 ++i;
+            } else if (fmt[i] == 'h' && i + 1 < fmt.size() && fmt[i + 1] == 'h') {
+                byte = true;
+                i += 2;
             } else if (fmt[i] == 'h') {
                 narrow = true;
                 ++i;
@@ -158,8 +170,11 @@ std::string FormatGuest(const GuestReader &read, uint32_t format, uint32_t args)
         case 'X':
         case 'o': {
             uint64_t v = is64 ? f.nextArg64() : f.nextArg();
-            if (narrow && !is64)  // a short: its low half, its sign kept for d and i
-                v = conversion == 'd' || conversion == 'i' ? static_cast<uint32_t>(static_cast<int16_t>(v)) : v & 0xFFFF;
+            const bool sign = conversion == 'd' || conversion == 'i';
+            if (byte && !is64)  // a char: its low byte, its sign kept for d and i
+                v = sign ? static_cast<uint32_t>(static_cast<int8_t>(v)) : v & 0xFF;
+            else if (narrow && !is64)  // a short: its low half, likewise
+                v = sign ? static_cast<uint32_t>(static_cast<int16_t>(v)) : v & 0xFFFF;
             piece = Number(flags, width, precision, haveWidth, havePrecision, "ll", conversion, v, is64);
             break;
         }

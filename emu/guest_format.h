@@ -2,9 +2,10 @@
 // formats it: the format string and its arguments read from guest memory
 // (i386, each argument a 4-byte slot, a 64-bit one two).  Conversions: c, C,
 // d, i, u, x, X, o, p, s, S, Z (an ANSI_STRING or, with w, a UNICODE_STRING)
-// and %%; flags - + 0 space #; width and precision as numbers or *; sizes h,
-// hh, l, ll, w and I64.  Every read is bounded; a conversion it does not know
-// is shown as written.
+// and %%; flags - + 0 space #; width and precision as numbers or * (at most
+// 512; a negative width left-justifies, a negative precision is none); sizes
+// h, hh, l, ll, w and I64.  Every read is bounded; a conversion it does not
+// know is shown as written.
 #ifndef ZERVAL_EMU_GUEST_FORMAT_H
 #define ZERVAL_EMU_GUEST_FORMAT_H
 

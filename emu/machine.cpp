@@ -242,6 +242,9 @@ void Machine::reset()
     faultCulprit_.clear();
     machineError_.clear();
     crossingLog_.clear();
+    imageBlocks_.clear();
+    pendingCalls_.clear();
+    videoPort_.forgetMiniport();
 }
 
 uint32_t Machine::addStub(const Served &served, sim::Entry via)

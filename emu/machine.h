@@ -210,6 +210,10 @@ private:
     // block, and with a tag, the tag.
     uint32_t allocateFor(const ServedCall &c, uint32_t poolType, uint32_t size, uint32_t tag);
     void freeFor(uint32_t address, std::optional<uint32_t> tag);
+    // A block the module allocated and has not freed (a published array,
+    // which a display driver may free).
+    bool modulesLiveBlock(uint32_t address) const;
+    static constexpr uint32_t kLargestImageBlock = 256u << 20;  // a neighbour's largest pool request
     // The run-time routines' guest memory (served_runtime.cpp): the range
     // must be mapped with that access, as the CPU would require.
     void requireAccess(uint32_t address, uint32_t size, bool write) const;

@@ -32,9 +32,21 @@ uint32_t Machine::allocateFor(const ServedCall &c, uint32_t poolType, uint32_t s
     if (size == 0)
         throw Fault("BAD_POOL_CALLER (0xC2, 0x00): a request of 0 bytes (pool type " + std::to_string(poolType) +
                     ", tag " + TagText(tag) + ")");
+    // More than the simulated pool holds: NULL, as the kernel answers a
+    // request it cannot meet.
+    if (size > kLargestImageBlock || !specialPool_.roomFor(size))
+        return 0;
     const uint32_t address = specialPool_.allocate(size, IsPagedPool(poolType));
     imageBlocks_[address] = ImageBlock{c.caller, poolType, size, tag};
     return address;
+}
+
+bool Machine::modulesLiveBlock(uint32_t address) const
+{
+    for (const sim::Allocation &a : pool_.allocations())
+        if (a.live && a.address == address)
+            return true;
+    return false;
 }
 
 void Machine::freeFor(uint32_t address, std::optional<uint32_t> tag)

@@ -37,6 +37,11 @@ void Put32(std::vector<uint8_t> &record, uint32_t at, uint32_t value)
         record[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint32_t U32At(const std::vector<uint8_t> &record, uint32_t at)
+{
+    return record[at] | record[at + 1] << 8 | record[at + 2] << 16 | uint32_t{record[at + 3]} << 24;
+}
+
 // A block for a record the port hands over, holding `bytes`.
 uint32_t Handed(Machine &m, const std::vector<uint8_t> &bytes)
 {
@@ -66,7 +71,7 @@ uint32_t FindAdapter(Machine &m)
     const Miniport &mp = Registered(m);
     VideoPort &port = m.videoPort();
     // A device extension of 0 bytes still has an address.
-    port.deviceExtension = m.allocateForImage(std::max(mp.deviceExtensionSize, 1u), false, 0);
+    port.deviceExtension = m.allocateForImage(std::max(mp.deviceExtensionSize, 1u), true, 0);
     std::vector<uint8_t> config(vp::config::kSize, 0);
     Put32(config, vp::config::Length, vp::config::kSize);
     Put32(config, vp::config::SystemIoBusNumber, m.adapterProfile().busNumber);
@@ -76,11 +81,19 @@ uint32_t FindAdapter(Machine &m)
     Put32(config, vp::config::DriverRegistryPath, Handed(m, RegistryPath(mp.image)));
     Put32(config, vp::config::SystemMemorySize, static_cast<uint32_t>(kSystemMemory));
     Put32(config, vp::config::SystemMemorySize + 4, static_cast<uint32_t>(kSystemMemory >> 32));
+    const uint32_t path = static_cast<uint32_t>(U32At(config, vp::config::DriverRegistryPath));
     const uint32_t info = Handed(m, config);
     const uint32_t again = Handed(m, {0});
-    return AtPassive(m, [&] {
+    port.handed.push_back({info, vp::config::kSize, "VIDEO_PORT_CONFIG_INFO handed to HwVidFindAdapter"});
+    port.handed.push_back({again, 1, "Again byte handed to HwVidFindAdapter"});
+    const uint32_t status = AtPassive(m, [&] {
         return m.callAt(mp.findAdapter, "HwVidFindAdapter", {port.deviceExtension, mp.hwContext, 0, info, again});
     });
+    // The records live as long as the call: a pointer kept past it faults.
+    port.handed.clear();
+    for (const uint32_t block : {info, again, path})
+        m.freeForImage(block);
+    return status;
 }
 
 bool InitializeAdapter(Machine &m)
@@ -108,17 +121,23 @@ RequestAnswer SendRequest(Machine &m, uint32_t ioctl, const std::vector<uint8_t>
     Put32(packet, vp::request::OutputBufferLength, outputBytes);
     const uint32_t vrp = Handed(m, packet);
     if (in != 0)
-        port.requestBuffers.push_back({in, static_cast<uint32_t>(input.size()), "input buffer of " + name});
+        port.handed.push_back({in, static_cast<uint32_t>(input.size()), "input buffer of " + name});
     if (out != 0)
-        port.requestBuffers.push_back({out, outputBytes, "output buffer of " + name});
-    uint32_t answered = 0;
-    try {
-        answered = AtPassive(m, [&] { return m.callAt(mp.startIo, "HwVidStartIO", {port.deviceExtension, vrp}); });
-    } catch (...) {
-        port.requestBuffers.clear();
-        throw;
-    }
-    port.requestBuffers.clear();
+        port.handed.push_back({out, outputBytes, "output buffer of " + name});
+    // Every block goes when the request ends, however it ends.
+    struct Blocks {
+        Machine &m;
+        std::vector<uint32_t> list;
+        ~Blocks()
+        {
+            m.videoPort().handed.clear();
+            for (const uint32_t block : list)
+                if (block != 0)
+                    m.freeForImage(block);
+        }
+    } blocks{m, {in, out, status, vrp}};
+    const uint32_t answered =
+        AtPassive(m, [&] { return m.callAt(mp.startIo, "HwVidStartIO", {port.deviceExtension, vrp}); });
     RequestAnswer a;
     a.status = m.readU32(status + vp::request::Status);
     a.information = m.readU32(status + vp::request::Information);
@@ -134,9 +153,6 @@ RequestAnswer SendRequest(Machine &m, uint32_t ioctl, const std::vector<uint8_t>
     a.output.resize(a.information);
     if (a.information != 0)
         m.read(out, a.output.data(), a.information);
-    for (const uint32_t block : {in, out, status, vrp})
-        if (block != 0)
-            m.freeForImage(block);
     return a;
 }
 

@@ -28,7 +28,7 @@ const Machine::Served Machine::kServed[] = {
      }},
     {"ntoskrnl.exe", "ExFreePool", 4,
      [](Machine &m, const ServedCall &c) {
-         if (FromNeighbour(c.caller) || m.imageBlocks_.count(c.args[0]) != 0)
+         if (m.imageBlocks_.count(c.args[0]) != 0 || (FromNeighbour(c.caller) && !m.modulesLiveBlock(c.args[0])))
              m.freeFor(c.args[0], std::nullopt);
          else
              m.freePool(c.args[0]);
@@ -38,13 +38,15 @@ const Machine::Served Machine::kServed[] = {
     {"ntoskrnl.exe", "ZwCreateFile", 44, [](Machine &m, const ServedCall &c) { return m.createFile(c); }},
     {"ntoskrnl.exe", "ZwWriteFile", 36, [](Machine &m, const ServedCall &c) { return m.writeFile(c); }},
     {"ntoskrnl.exe", "ZwClose", 4, [](Machine &m, const ServedCall &c) { return m.files_.close(c.args[0]); }},
+    // The module's calls go into its call log; a neighbour's do not.
     {"videoprt.sys", "VideoPortZeroMemory", 8,
      [](Machine &m, const ServedCall &c) {
-         sim::CallRecord r{sim::Callee::ZeroMemory};
-         r.args = {c.args[0], c.args[1]};
-         m.log_.add(r);
-         const std::vector<uint8_t> zeros(c.args[1], 0);
-         m.write(c.args[0], zeros.data(), c.args[1]);
+         if (!FromNeighbour(c.caller)) {
+             sim::CallRecord r{sim::Callee::ZeroMemory};
+             r.args = {c.args[0], c.args[1]};
+             m.log_.add(r);
+         }
+         m.fillMemory(c.args[0], c.args[1], 0);
          return 0u;
      }},
 

@@ -131,7 +131,7 @@ const Machine::Served Machine::kRuntimeServed[] = {
     // ExFreePoolWithTag(P, Tag): the tag must be the one the block was allocated with.
     {"ntoskrnl.exe", "ExFreePoolWithTag", 8,
      [](Machine &m, const ServedCall &c) {
-         if (FromNeighbour(c.caller) || m.imageBlocks_.count(c.args[0]) != 0)
+         if (m.imageBlocks_.count(c.args[0]) != 0 || (FromNeighbour(c.caller) && !m.modulesLiveBlock(c.args[0])))
              m.freeFor(c.args[0], c.args[1]);
          else
              m.freePool(c.args[0]);

@@ -8,6 +8,8 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
+
 #include "guest_format.h"
 #include "video_port_layout.h"
 
@@ -16,6 +18,7 @@ namespace emu {
 namespace {
 
 constexpr size_t kLongestName = 256;  // of a registry value's name, in characters
+constexpr uint32_t kLongestRegistryValue = 64u << 10;  // what VideoPortSetRegistryParameters stores
 
 // A zero-terminated UTF-16 string of the guest, as ASCII ('?' for the rest).
 std::string WideString(const Machine &m, uint32_t address)
@@ -50,6 +53,16 @@ std::vector<uint8_t> RegistryBytes(const sim::RegistryValue &v)
 }
 
 uint64_t Physical(uint32_t low, uint32_t high) { return uint64_t{high} << 32 | low; }
+
+// The bytes of `count` units, refused when they pass what any range holds
+// rather than wrapped to a small number.
+uint32_t Units(uint32_t count, uint32_t unit)
+{
+    const uint64_t bytes = uint64_t{count} * unit;
+    if (bytes > UINT32_MAX)
+        throw Fault(std::to_string(count) + " units of " + std::to_string(unit) + " bytes, more than any mapped range");
+    return static_cast<uint32_t>(bytes);
+}
 
 } // namespace
 
@@ -90,6 +103,13 @@ uint32_t Machine::videoPortInitialize(const ServedCall &c)
         return refuse(vp::kStatusInvalidParameter, "every miniport has HwFindAdapter, HwInitialize and HwStartIO; " +
                                                        missing + (missing.find(',') == std::string::npos ? " is" : " are") +
                                                        " NULL");
+    // Each is code of the miniport's own.
+    for (const auto &[name, address] : {std::pair{"HwFindAdapter", mp.findAdapter}, std::pair{"HwInitialize", mp.initialize},
+                                        std::pair{"HwStartIO", mp.startIo}})
+        if (imageAt(address) != c.caller)
+            return refuse(vp::kStatusInvalidParameter, std::string(name) + " " + pe::Hex(address) + " is not code of " +
+                                                           (mp.image.empty() ? "the caller" : mp.image) + " (" +
+                                                           locate(address) + ")");
     if (!port.miniport)
         port.miniport = mp;
     port.refusal.clear();
@@ -172,25 +192,40 @@ const Machine::Served Machine::kVideoPortServed[] = {
          const uint32_t size = static_cast<uint32_t>(bytes.size());
          const uint32_t data = m.allocateForImage(size, true);
          m.write(data, bytes.data(), size);
+         m.videoPort_.handed.push_back({data, size, "value of \"" + name + "\" handed to the registry callback"});
          m.describeServed("VideoPortGetRegistryParameters(\"" + name + "\") hands " + std::to_string(size) +
                           " bytes to the callback at " + m.locate(c.args[3]));
          m.callGuestThen(c, c.args[3], {c.args[0], c.args[4], c.args[1], data, size}, data);
          return 0u;
      }},
     // Where the callback returns to: it pops its 20 bytes and keeps EBX, ESI,
-    // EDI and EBP, and this stub's `ret 20` pops the first call's.
+    // EDI and EBP, and this stub's `ret 20` pops the first call's.  The
+    // answer is NO_ERROR, or ERROR_INVALID_PARAMETER for any failure the
+    // callback answered.
     {nullptr, "VideoPortGetRegistryParameters, after the callback", 20,
-     [](Machine &m, const ServedCall &) { return m.returnFromGuest(); }},
+     [](Machine &m, const ServedCall &) {
+         return m.returnFromGuest() == vp::kNoError ? vp::kNoError : vp::kErrorInvalidParameter;
+     }},
     // VideoPortSetRegistryParameters(HwDeviceExtension, ValueName, ValueData,
-    // ValueLength): 4 bytes are a REG_DWORD, anything else a string.
+    // ValueLength): 4 bytes are a REG_DWORD, anything else a UTF-16 string of
+    // at most ValueLength bytes.
     {"videoprt.sys", "VideoPortSetRegistryParameters", 16,
      [](Machine &m, const ServedCall &c) {
          const std::string name = WideString(m, c.args[1]);
          sim::RegistryValue v{name, std::nullopt, {}};
-         if (c.args[3] == 4)
-             v.number = m.readU32(c.args[2]);
-         else
-             v.text = WideString(m, c.args[2]);
+         const uint32_t bytes = c.args[3];
+         if (bytes > kLongestRegistryValue)
+             return vp::kErrorInvalidParameter;
+         m.requireAccess(c.args[2], bytes, false);
+         std::vector<uint8_t> data(bytes);
+         if (bytes != 0)
+             m.read(c.args[2], data.data(), bytes);
+         if (bytes == 4) {
+             v.number = static_cast<uint32_t>(data[0] | data[1] << 8 | data[2] << 16 | uint32_t{data[3]} << 24);
+         } else {
+             for (uint32_t i = 0; i + 1 < bytes && (data[i] | data[i + 1]) != 0; i += 2)
+                 v.text += data[i + 1] == 0 && data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '?';
+         }
          m.videoPort_.setRegistry(v);
          return vp::kNoError;
      }},
@@ -211,7 +246,10 @@ const Machine::Served Machine::kVideoPortServed[] = {
                                  {r.registersBase, r.registersBytes, 0},
                                  {r.ioPortBase, r.ioPortCount, 1}};
          const uint32_t wanted = c.args[3], array = c.args[4];
-         for (uint32_t i = 0; i < wanted && i < std::size(ranges) && array != 0; ++i) {
+         const uint32_t filled = std::min<uint32_t>(wanted, static_cast<uint32_t>(std::size(ranges)));
+         if (array != 0)
+             m.requireAccess(array, filled * vp::range::kSize, true);
+         for (uint32_t i = 0; i < filled && array != 0; ++i) {
              uint8_t entry[vp::range::kSize] = {};
              const uint32_t at = array + i * vp::range::kSize;
              for (int b = 0; b < 8; ++b)
@@ -225,6 +263,7 @@ const Machine::Served Machine::kVideoPortServed[] = {
          }
          if (c.args[7] != 0) {
              const uint32_t slot = 0;
+             m.requireAccess(c.args[7], 4, true);
              m.write(c.args[7], &slot, 4);
          }
          return vp::kNoError;
@@ -239,6 +278,9 @@ const Machine::Served Machine::kVideoPortServed[] = {
     // &InIoSpace, &VirtualAddress).
     {"videoprt.sys", "VideoPortMapMemory", 24,
      [](Machine &m, const ServedCall &c) {
+         m.requireAccess(c.args[3], 4, false);
+         m.requireAccess(c.args[4], 4, false);
+         m.requireAccess(c.args[5], 4, true);
          const uint32_t length = m.readU32(c.args[3]);
          const bool io = (m.readU32(c.args[4]) & 1) != 0;
          const uint32_t va = m.deviceBase(Physical(c.args[1], c.args[2]), length, io);
@@ -261,17 +303,17 @@ const Machine::Served Machine::kVideoPortServed[] = {
      [](Machine &m, const ServedCall &c) { return m.writeDevice(c.args[0], 4, c.args[1]); }},
     // (Register, Buffer, Count): Count units from consecutive addresses.
     {"videoprt.sys", "VideoPortReadRegisterBufferUchar", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], Units(c.args[2], 1)); return 0u; }},
     {"videoprt.sys", "VideoPortReadRegisterBufferUshort", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], 2 * c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], Units(c.args[2], 2)); return 0u; }},
     {"videoprt.sys", "VideoPortReadRegisterBufferUlong", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], 4 * c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[1], c.args[0], Units(c.args[2], 4)); return 0u; }},
     {"videoprt.sys", "VideoPortWriteRegisterBufferUchar", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], Units(c.args[2], 1)); return 0u; }},
     {"videoprt.sys", "VideoPortWriteRegisterBufferUshort", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], 2 * c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], Units(c.args[2], 2)); return 0u; }},
     {"videoprt.sys", "VideoPortWriteRegisterBufferUlong", 12,
-     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], 4 * c.args[2]); return 0u; }},
+     [](Machine &m, const ServedCall &c) { m.copyMemory(c.args[0], c.args[1], Units(c.args[2], 4)); return 0u; }},
 
     // The adapter's I/O ports (the address is the port): a read answers what
     // was last written, 0xFF where nothing was.
@@ -313,7 +355,7 @@ uint32_t Machine::writeDevice(uint32_t address, uint32_t bytes, uint32_t value)
 uint32_t Machine::portBuffer(const ServedCall &c, uint32_t unit, bool out)
 {
     const uint32_t port = c.args[0], buffer = c.args[1], count = c.args[2];
-    requireAccess(buffer, unit * count, !out);
+    requireAccess(buffer, Units(count, unit), !out);
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t at = buffer + i * unit;
         if (out) {
@@ -359,8 +401,12 @@ uint32_t Machine::returnFromGuest()
     uint32_t esp = 0, eax = 0;
     uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     uc_reg_read(uc(), UC_X86_REG_EAX, &eax);
-    if (p.buffer != 0)
+    if (p.buffer != 0) {
         freeForImage(p.buffer);
+        auto &handed = videoPort_.handed;
+        handed.erase(std::remove_if(handed.begin(), handed.end(), [&](const VideoPort::Buffer &b) { return b.address == p.buffer; }),
+                     handed.end());
+    }
     // ESP is at this stub's return address: the callback's own call ended at esp - 4.
     if (const std::string breach = ReturnBreach(uc(), p.frame, esp); !breach.empty())
         throw Fault("the callback at " + p.target + ": " + breach);

@@ -23,9 +23,9 @@ uint32_t SpecialPool::allocate(uint32_t size, bool paged, bool exactEnd)
     const uint32_t base = next_;
     if (uint64_t{base} + pages + kPage > kLimit || uc_mem_map(uc_, base, pages, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK)
         throw Fault("special pool exhausted");
-    next_ += pages + kPage;
     const std::vector<uint8_t> fill(pages, kFill);
     CheckEngine(uc_mem_write(uc_, base, fill.data(), pages), "fill pool");
+    next_ += pages + kPage;
     const uint32_t address = base + pages - (exactEnd ? size : RoundUp(size, 8));
     blocks_[address] = Block{base, pages, paged};
     return address;

@@ -26,6 +26,8 @@ public:
     // pool's part of the guest's address space is used up.
     uint32_t allocate(uint32_t size, bool paged, bool exactEnd = false);
     bool isBlock(uint32_t address) const { return blocks_.count(address) != 0; }
+    // Whether a block of `size` bytes still fits below kLimit.
+    bool roomFor(uint32_t size) const { return uint64_t{next_} + RoundUpToPage(size) + kPageBytes <= kLimit; }
     bool isPaged(uint32_t address) const;
     // Unmaps a block handed out by allocate; false when something wrote
     // below its start.
@@ -41,6 +43,8 @@ public:
     bool inPagedBlock(uint32_t address) const;
 
 private:
+    static constexpr uint32_t kPageBytes = 0x1000;
+    static constexpr uint64_t RoundUpToPage(uint32_t size) { return (uint64_t{size} + kPageBytes - 1) / kPageBytes * kPageBytes; }
     struct Block {
         uint32_t base;   // first mapped page
         uint32_t bytes;  // mapped bytes

@@ -38,19 +38,43 @@ void VideoPort::writePort(uint32_t port, uint32_t bytes, uint32_t value)
         ports_[port + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+namespace {
+
+// Registry value names compare without regard to case, as the registry does.
+std::string Folded(std::string name)
+{
+    for (char &c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name;
+}
+
+} // namespace
+
+void VideoPort::setRegistry(sim::RegistryValue value) { stored_[Folded(value.name)] = std::move(value); }
+
 const sim::RegistryValue *VideoPort::registry(const sim::Profile &adapter, const std::string &name) const
 {
-    if (const auto v = stored_.find(name); v != stored_.end())
+    if (const auto v = stored_.find(Folded(name)); v != stored_.end())
         return &v->second;
     for (const sim::RegistryValue &v : adapter.registry)
-        if (v.name == name)
+        if (Folded(v.name) == Folded(name))
             return &v;
     return nullptr;
 }
 
+void VideoPort::forgetMiniport()
+{
+    miniport.reset();
+    refusal.clear();
+    deviceExtension = 0;
+    handed.clear();
+    ports_.clear();
+    stored_.clear();
+}
+
 const VideoPort::Buffer *VideoPort::bufferBefore(uint32_t address) const
 {
-    for (const Buffer &b : requestBuffers) {
+    for (const Buffer &b : handed) {
         const uint64_t end = uint64_t{b.address} + b.bytes;
         if (address >= end && address < RoundUp(static_cast<uint32_t>(end), kPage) + kPage)
             return &b;

@@ -61,21 +61,26 @@ public:
     uint32_t readPort(uint32_t port, uint32_t bytes) const;
     void writePort(uint32_t port, uint32_t bytes, uint32_t value);
 
-    // A value under the adapter's key: the last one the miniport stored with
-    // VideoPortSetRegistryParameters, else the profile's.
-    void setRegistry(sim::RegistryValue value) { stored_[value.name] = std::move(value); }
+    // A value under the adapter's key, its name in any case: the last one the
+    // miniport stored with VideoPortSetRegistryParameters, else the profile's.
+    void setRegistry(sim::RegistryValue value);
     const sim::RegistryValue *registry(const sim::Profile &adapter, const std::string &name) const;
 
-    // A request's buffers while HwVidStartIO has them, for a write past one
-    // to be named: "the 8-byte output buffer of IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES".
+    // What the port has handed the miniport and not yet taken back (a
+    // request's buffers, the VIDEO_PORT_CONFIG_INFO, a registry value), for
+    // a read or write past one to be named: "the 8-byte output buffer of
+    // IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES".
     struct Buffer {
         uint32_t address = 0;
         uint32_t bytes = 0;
         std::string what;
     };
-    std::vector<Buffer> requestBuffers;
+    std::vector<Buffer> handed;
     // The buffer whose guard page an address lies in (the page after its end).
     const Buffer *bufferBefore(uint32_t address) const;
+    // Back to no miniport: what it registered, stored and was handed goes;
+    // the adapter's ranges stay mapped where they are.
+    void forgetMiniport();
 
 private:
     bool framebufferMapped_ = false;

@@ -1,7 +1,7 @@
 # Cross toolchain for the driver image in the MSVC dialect: clang-cl and
 # lld-link for i686-pc-windows-msvc (LLVM 14), with the mingw-w64 headers for
-# the platform's declarations.  The same toolchain file serves for cl.exe and
-# link.exe on Windows once these names are changed (see README).
+# the platform's declarations.  The same toolchain file would serve cl.exe and
+# link.exe on Windows once these names are changed; that use is not tested.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(ZERVAL_LLVM_SUFFIX -14)

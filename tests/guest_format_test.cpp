@@ -65,6 +65,7 @@ TEST(GuestFormat, NumbersWithFlagsWidthsAndSizes)
     // A 64-bit argument takes two slots, low half first.
     EXPECT_EQ(g.format("%I64x %llu then %u", {0x89ABCDEF, 0x01234567, 5, 0, 7}), "123456789abcdef 5 then 7");
     EXPECT_EQ(g.format("%*d|%.3d", {6, 42, 7}), "    42|007");
+    EXPECT_EQ(g.format("%hhx %hhd %hhu", {0x1FF, 0x80, 0x180}), "ff -128 128");
     EXPECT_EQ(g.format("%p", {0x1234}), "00001234");
     EXPECT_EQ(g.format("100%% %c%c", {'o', 'k'}), "100% ok");
 }
@@ -76,6 +77,9 @@ TEST(GuestFormat, StringsNarrowWideAndCounted)
     EXPECT_EQ(g.format("%s: %S, %ws, %ls", {narrow, wide, wide, wide}), "adapter: AttachParam, AttachParam, AttachParam");
     EXPECT_EQ(g.format("[%10s|%-4s|%.3s]", {narrow, narrow, narrow}), "[   adapter|adapter|ada]");
     EXPECT_EQ(g.format("%s", {0}), "(null)");
+    // A negative width from the arguments left-justifies; a negative precision is none.
+    EXPECT_EQ(g.format("[%*s|%.*s]", {static_cast<uint32_t>(-9), narrow, static_cast<uint32_t>(-1), narrow}),
+              "[adapter  |adapter]");
     // A UNICODE_STRING counts its bytes and needs no terminator.
     const uint32_t buffer = g.string("Device0xyz", true);
     const uint32_t counted[2] = {(14u << 16) | 14u, buffer};  // Length 14 bytes: 7 characters
@@ -99,6 +103,10 @@ TEST(GuestFormat, EveryReadIsBoundedAndAnUnknownConversionStaysAsWritten)
     for (int i = 0; i < 200; ++i)
         many += "%.500s";
     EXPECT_EQ(g.format(many, args).size(), emu::kLongestDebugText);
+    // A width or precision from the arguments is held to 512 characters.
+    EXPECT_EQ(g.format("%*d", {0x7FFFFFFF, 1}).size(), 512u);
+    EXPECT_EQ(g.format("%.*d", {0x7FFFFFFF, 1}).size(), 512u);
+    EXPECT_EQ(g.format("%*s", {0x80000000u, g.string("x")}).size(), 512u);
     // A string in no guest memory is the reader's failure, as the CPU's would be.
     EXPECT_THROW(g.format("%s", {0xDEAD0000u}), std::runtime_error);
 }

@@ -76,7 +76,7 @@ TEST(Miniports, TheExampleRunsAsTheVideoPortDrivesItOnBothImages)
                   "example_miniport.sys DriverEntry: 0, a miniport registered with VideoPortInitialize "
                   "(HwInitDataSize 84, HwDeviceExtensionSize 32)");
         EXPECT_TRUE(std::regex_match(LineStarting(r.out, "example_miniport.sys HwVidFindAdapter"),
-                                     std::regex(R"(example_miniport.sys HwVidFindAdapter: NO_ERROR \(0\), [1-9][0-9]* instructions in the image, .*)")));
+                                     std::regex(R"(example_miniport.sys HwVidFindAdapter: NO_ERROR \(0\), [1-9][0-9]* instructions in zerval\.sys)")));
         EXPECT_EQ(LineStarting(r.out, "example_miniport.sys HwVidInitialize"), "example_miniport.sys HwVidInitialize: TRUE");
         EXPECT_EQ(LineStarting(r.out, "IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES"),
                   "IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: NO_ERROR (0), 8 bytes: " + std::to_string(reported) +
@@ -128,9 +128,14 @@ TEST(Miniports, TheReportedModesAreShownBesideThePublishedOnes)
             break;
         }
     }
-    // What it printed through DbgPrint, formatted, marked with the image.
+    // What it printed through DbgPrint, formatted, marked with the image: the
+    // port it wrote answers what it wrote, the next one 0xFF; the register
+    // keeps its value; the value it stored under the key comes back, its
+    // name in another case; a pool request larger than the pool is refused.
     EXPECT_EQ(r.err, "miniport_sound.sys: miniport: AttachParam 0, " + std::to_string(std::stoul(m[1])) +
-                         " records of 80 bytes, tag 696e694d\n");
+                         " records of 80 bytes, tag 696e694d\n"
+                         "miniport_sound.sys: port 0x3c4: 5a then ff, register 12345678, Name zerval, a pool of 2 GiB "
+                         "refused\n");
 }
 
 // The value under the adapter's key reaches the miniport's callback: with
@@ -139,13 +144,36 @@ TEST(Miniports, TheReportedModesAreShownBesideThePublishedOnes)
 TEST(Miniports, TheProfilesRegistryValueReachesTheCallback)
 {
     const ScratchFolder s;
-    const std::string profile = s.file("p.json", R"({"registry": {"AttachParam": 3}})");
+    // (Value names compare without regard to case, as the registry's do.)
+    const std::string profile = s.file("p.json", R"({"registry": {"attachparam": 3}})");
     const ToolRun r = RunTool(kSim, With(kSiblings, {"--profile", profile, "--display", kMiniport}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "zerval-sim: error: " + kMiniport +
                          ": HwVidFindAdapter answered ERROR_DEV_NOT_EXIST (55), so the video port has no adapter for it\n");
     const ToolRun without = RunTool(kSim, With(kSiblings, {"--display", kMiniport}));
     EXPECT_EQ(without.status, 0) << without.err;
+}
+
+// With --trace, what the miniport prints is in the trace, among the calls
+// in the order it made them, and nowhere else; the profile is shown, since
+// it is the adapter the video port presents.
+TEST(Miniports, WithTraceTheDebugPrintsAreInTheTrace)
+{
+    const ToolRun r = RunTool(kSim, With(kSiblings, {"--display", Variant("sound"), "--trace"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> err = Lines(r.err);
+    size_t attach = err.size(), print = err.size();
+    for (size_t i = 0; i < err.size(); ++i) {
+        EXPECT_NE(err[i].rfind("miniport_sound.sys: ", 0), 0u) << err[i];
+        if (err[i].find("-> zerval.sys!_lDllAttach@20(") != std::string::npos)
+            attach = i;
+        if (err[i].rfind("    miniport_sound.sys -> debug print: \"miniport: AttachParam 0, ", 0) == 0)
+            print = i;
+    }
+    ASSERT_LT(print, err.size());
+    EXPECT_LT(attach, print);
+    EXPECT_EQ(LineStarting(r.out, "profile: "), "profile: default - 32 MiB adapter, 1600x1200 max, 85 Hz / 96 kHz "
+                                                "monitor, TV-out up to 1024x768");
 }
 
 // --display-mode: one mode of those reported, or each in turn.
@@ -173,6 +201,10 @@ TEST(Miniports, TheDisplayDriverSetsTheModeAskedForOrEachInTurn)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(Lines(missing.err).back(),
               "zerval-sim: error: --display-mode 1600x1200x32@85: example_miniport.sys does not report that mode");
+    const ToolRun irql = RunTool(kSim, With(small, {"--irql", "DISPATCH_LEVEL"}));
+    EXPECT_EQ(irql.status, 1);
+    EXPECT_EQ(irql.err, "zerval-sim: error: --irql: with --display the display driver calls the entries, at the level "
+                        "it runs at (a miniport's video port runs it at PASSIVE_LEVEL); drop one\n");
     const ToolRun bad = RunTool(kSim, {"--display-mode", "each"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.err, "zerval-sim: error: --display-mode: the mode a display driver's miniport sets; give --display too\n");
@@ -189,6 +221,7 @@ TEST(Miniports, EachMistakeIsOneLineNamingTheMiniport)
         const char *variant;
         std::string line;  // a regular expression, after the file's name
         bool profile;
+        bool started = false;  // it got as far as the requests, which stdout shows before the error
     };
     const std::string rules = ", the display driver, broke the rules, not zerval\\.sys: ";
     const Case cases[] = {
@@ -198,21 +231,26 @@ TEST(Miniports, EachMistakeIsOneLineNamingTheMiniport)
                         "HwFindAdapter, HwInitialize and HwStartIO; HwStartIO is NULL", false},
         {"past_output", rules + "HwVidStartIO: write to unmapped memory at 0x[0-9a-f]+, 0 bytes past the end of the "
                                 "8-byte output buffer of IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES, 4 bytes, EIP 0x[0-9a-f]+, "
-                                "at miniport_past_output\\.sys" + at, false},
+                                "at miniport_past_output\\.sys" + at, false, true},
         {"past_input", rules + "HwVidStartIO: read of unmapped memory at 0x[0-9a-f]+, 0 bytes past the end of the "
                                "4-byte input buffer of IOCTL_VIDEO_SET_CURRENT_MODE, 4 bytes, EIP 0x[0-9a-f]+, "
-                               "at miniport_past_input\\.sys" + at, false},
+                               "at miniport_past_input\\.sys" + at, false, true},
         {"information", rules + "HwVidStartIO at miniport_information\\.sys" + at +
                             ", IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: Information 16 is larger than the 8-byte output buffer",
-         false},
+         false, true},
         {"start_io_false", rules + "HwVidStartIO at miniport_start_io_false\\.sys" + at +
                                ", IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: it answered FALSE; HwVidStartIO answers TRUE and "
-                               "puts its result in the status block \\(Status NO_ERROR \\(0\\)\\)", false},
+                               "puts its result in the status block \\(Status NO_ERROR \\(0\\)\\)", false, true},
         {"wrong_tag", rules + "HwVidFindAdapter: in ExFreePoolWithTag: BAD_POOL_CALLER \\(0xC2, 0x0A\\): the free of "
                               "0x[0-9a-f]+ with tag 'Nini', which was allocated with tag 'Mini', called from "
                               "miniport_wrong_tag\\.sys" + at, false},
         {"unserved", ": miniport_unserved\\.sys imports videoprt\\.sys!VideoPortQueryServices, which the simulation "
                      "does not serve", false},
+        {"zero_rdata", rules + "HwVidFindAdapter: in VideoPortZeroMemory: write to read-only memory at 0x[0-9a-f]+ "
+                               "\\(16 bytes from 0x[0-9a-f]+\\), called from miniport_zero_rdata\\.sys" + at, false},
+        // A display driver may free the published array; reading it afterwards is its own mistake.
+        {"frees_published", rules + "HwVidStartIO: in memcpy: read of unmapped memory at 0x[0-9a-f]+ \\([0-9]+ bytes "
+                                    "from 0x[0-9a-f]+\\), called from miniport_frees_published\\.sys" + at, false, true},
         {"cdecl_callback", rules + "HwVidFindAdapter: in VideoPortGetRegistryParameters, after the callback: the "
                                    "callback at miniport_cdecl_callback\\.sys" + at + ": stack unbalanced: the callee "
                                    "popped 0 bytes of arguments, stdcall wants 20 \\(is it __cdecl\\?\\), called from "
@@ -232,6 +270,8 @@ TEST(Miniports, EachMistakeIsOneLineNamingTheMiniport)
             EXPECT_EQ(err[i].rfind("miniport_" + std::string(c.variant) + ".sys: ", 0), 0u) << err[i];
         const std::string file = std::regex_replace(Variant(c.variant), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
         EXPECT_TRUE(std::regex_match(err.back(), std::regex("zerval-sim: error: " + file + c.line))) << r.err;
+        const std::string started = "miniport_" + std::string(c.variant) + ".sys HwVidInitialize: TRUE\n";
+        EXPECT_EQ(r.out.find(started) != std::string::npos, c.started) << r.out;
     }
     // The same miniport without a mistake runs through.
     const ToolRun sound = RunTool(kSim, {"--profile", withValue, "--display", Variant("sound")});

@@ -377,7 +377,7 @@ TEST(ZervalSimScenarios, TraceGoesToStderrForTheEntriesAsked)
     ToolRun run = RunTool(kSim, {"--trace", "list", "--json"});
     ASSERT_EQ(run.status, 0);
     EXPECT_NO_THROW({ const auto parsed = nlohmann::json::parse(run.out); (void)parsed; });
-    EXPECT_EQ(run.err.rfind("> DriverEntry(NULL, NULL)\n", 0), 0u);
+    EXPECT_EQ(run.err.rfind("> DriverEntry of zerval.sys (NULL, NULL)\n", 0), 0u);
     EXPECT_NE(run.err.find("> lDllAttach("), std::string::npos);
 
     run = RunTool(kSim, {"--trace-entry", "SetMode", "set", "1024x768x16@75"});

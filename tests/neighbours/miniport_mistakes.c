@@ -21,12 +21,11 @@
 DECLSPEC_IMPORT ULONG __cdecl DbgPrint(PCSTR Format, ...);
 void *__cdecl memcpy(void *to, const void *from, size_t bytes);
 
-#ifdef MINIPORT_MISTAKE_WRONG_TAG
 /* The kernel's pool, as ntddk.h (which video.h excludes) declares it. */
 #define MINIPORT_NON_PAGED_POOL 0
 DECLSPEC_IMPORT PVOID NTAPI ExAllocatePoolWithTag(ULONG PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 DECLSPEC_IMPORT VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag);
-#endif
+DECLSPEC_IMPORT VOID NTAPI ExFreePool(PVOID P);
 
 #ifdef MINIPORT_MISTAKE_CDECL_CALLBACK
 #define CALLBACK_CONVENTION __cdecl
@@ -43,6 +42,22 @@ static VP_STATUS CALLBACK_CONVENTION ReadDword(PVOID HwDeviceExtension, PVOID Co
         *(ULONG *)Context = *(ULONG *)ValueData;
     return NO_ERROR;
 }
+
+/* A REG_SZ value into the (at most 32-byte) buffer at Context. */
+static VP_STATUS NTAPI ReadText(PVOID HwDeviceExtension, PVOID Context, PWSTR ValueName, PVOID ValueData,
+                                ULONG ValueLength)
+{
+    ULONG i;
+    (void)HwDeviceExtension;
+    (void)ValueName;
+    for (i = 0; i < ValueLength && i < 32; ++i)
+        ((PUCHAR)Context)[i] = ((PUCHAR)ValueData)[i];
+    return NO_ERROR;
+}
+
+#ifdef MINIPORT_MISTAKE_ZERO_RDATA
+static const ULONG kConstant[4] = {1, 2, 3, 4};
+#endif
 
 static VP_STATUS NTAPI FindAdapter(PVOID HwDeviceExtension, PVOID HwContext, PWSTR ArgumentString,
                                    PVIDEO_PORT_CONFIG_INFO ConfigInfo, PUCHAR Again)
@@ -68,6 +83,32 @@ static VP_STATUS NTAPI FindAdapter(PVOID HwDeviceExtension, PVOID HwContext, PWS
         return ERROR_DEV_NOT_EXIST;
     DbgPrint("%s: AttachParam %lu, %lu records of %u bytes, tag %08lx\n", "miniport", attachParam, ORVX_NUM_MODES,
              (unsigned)sizeof(VIDEO_MODE_INFORMATION), (ULONG)MINIPORT_TAG);
+    {
+        /* The adapter's ports, registers and registry key, and a pool
+           request larger than the pool. */
+        VIDEO_ACCESS_RANGE ranges[3];
+        PUCHAR registers;
+        ULONG port;
+        WCHAR name[16] = {0};
+        PVOID huge;
+        VideoPortGetAccessRanges(HwDeviceExtension, 0, NULL, 3, ranges, NULL, NULL, NULL);
+        registers = (PUCHAR)VideoPortGetDeviceBase(HwDeviceExtension, ranges[1].RangeStart, ranges[1].RangeLength, FALSE);
+        port = ranges[2].RangeStart.LowPart + 4;
+        VideoPortWritePortUchar((PUCHAR)port, 0x5A);
+        VideoPortWriteRegisterUlong((PULONG)(registers + 0x10), 0x12345678u);
+        VideoPortSetRegistryParameters(HwDeviceExtension, L"Name", L"zerval", 14);
+        VideoPortGetRegistryParameters(HwDeviceExtension, L"NAME", FALSE, ReadText, name);
+        huge = VideoPortAllocatePool(HwDeviceExtension, VpNonPagedPool, 0x80000000u, MINIPORT_TAG);
+        DbgPrint("port 0x%lx: %02x then %02x, register %08lx, Name %ws, a pool of 2 GiB %s\n", port,
+                 VideoPortReadPortUchar((PUCHAR)port), VideoPortReadPortUchar((PUCHAR)(port + 1)),
+                 VideoPortReadRegisterUlong((PULONG)(registers + 0x10)), name, huge == NULL ? "refused" : "given");
+    }
+#ifdef MINIPORT_MISTAKE_ZERO_RDATA
+    VideoPortZeroMemory((PVOID)kConstant, sizeof kConstant);  /* read-only data */
+#endif
+#ifdef MINIPORT_MISTAKE_FREES_PUBLISHED
+    ExFreePool(pModeInfoFromBIOSDLL);  /* the display driver may; then it may not read it */
+#endif
     return NO_ERROR;
 }
 

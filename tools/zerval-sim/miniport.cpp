@@ -7,7 +7,6 @@
 #include "miniport_calls.h"
 #include "mode_text.h"
 #include "number_text.h"
-#include "session.h"
 #include "tool_error.h"
 #include "video_port.h"
 #include "video_port_layout.h"
@@ -15,8 +14,7 @@
 
 namespace {
 
-// The most records a miniport's answer is read for, and the smallest
-// record it may claim to report.
+// The most records a miniport's answer is read for.
 constexpr uint32_t kMostModes = 65536;
 
 // A reported or published record, as far as the modes go.
@@ -111,23 +109,24 @@ std::string Beside(const std::vector<Mode> &reported, const std::vector<VIDEO_MO
 
 } // namespace
 
-std::vector<std::string> RunMiniport(ModuleUnderTest &module, const Inputs &in, Tracer &tracer)
+void RunMiniport(ModuleUnderTest &module, const Inputs &in, Tracer &tracer, std::vector<std::string> &lines)
 {
     emu::Machine &m = *MachineOf(module);
     const std::string name = DisplayName(in);
-    std::vector<std::string> lines;
     // A request, traced as the video port's call of HwVidStartIO.
     auto send = [&](uint32_t ioctl, const std::vector<uint8_t> &input, uint32_t outputBytes) {
         emu::RequestAnswer a;
         tracer.call("HwVidStartIO", " of " + name + " (" + emu::IoctlName(ioctl) + ")", [&] {
             a = emu::SendRequest(m, ioctl, input, outputBytes);
-            return a.status;
+            return 1u;  // TRUE: a FALSE is the miniport's fault
         });
         return a;
     };
 
     const uint32_t found = tracer.call("HwVidFindAdapter", " of " + name, [&] { return emu::FindAdapter(m); });
-    lines.push_back(name + " HwVidFindAdapter: " + emu::VpStatusName(found) + ImageFigures(module));
+    // What zerval.sys ran in it (the attach, where the miniport made it).
+    lines.push_back(name + " HwVidFindAdapter: " + emu::VpStatusName(found) + ", " +
+                    std::to_string(m.lastCall().instructions) + " instructions in zerval.sys");
     if (found != vp::kNoError)
         throw ToolError(in.display + ": HwVidFindAdapter answered " + emu::VpStatusName(found) +
                         ", so the video port has no adapter for it");
@@ -141,19 +140,19 @@ std::vector<std::string> RunMiniport(ModuleUnderTest &module, const Inputs &in, 
     std::string line = AnswerLine(emu::IoctlName(vp::kQueryNumAvailModes), count);
     if (count.status != vp::kNoError || count.information < vp::kNumModesSize) {
         lines.push_back(line);
-        return lines;
+        return;
     }
     lines.push_back(line + ": " + std::to_string(numModes) + " modes of " + std::to_string(recordBytes) + " bytes");
     if (numModes > kMostModes || recordBytes < vp::kModeInformationSize || recordBytes > 4096) {
         lines.push_back("the modes are not asked for: " + std::to_string(numModes) + " records of " +
                         std::to_string(recordBytes) + " bytes is no VIDEO_MODE_INFORMATION array a display driver takes");
-        return lines;
+        return;
     }
     const emu::RequestAnswer all = send(vp::kQueryAvailModes, {}, numModes * recordBytes);
     line = AnswerLine(emu::IoctlName(vp::kQueryAvailModes), all);
     if (all.status != vp::kNoError) {
         lines.push_back(line);
-        return lines;
+        return;
     }
     std::vector<Mode> reported;
     for (uint32_t at = 0; at + recordBytes <= all.information; at += recordBytes)
@@ -162,7 +161,7 @@ std::vector<std::string> RunMiniport(ModuleUnderTest &module, const Inputs &in, 
     const std::vector<VIDEO_MODE_INFORMATION> published = module.published();
     lines.push_back(Beside(reported, published));
     if (reported.empty())
-        return lines;
+        return;
 
     // The mode to set: the one asked for, or the first reported one that
     // zerval.sys published as usable (the first reported where none is).
@@ -210,5 +209,4 @@ std::vector<std::string> RunMiniport(ModuleUnderTest &module, const Inputs &in, 
         lines.push_back(AnswerLine(emu::IoctlName(vp::kUnmapVideoMemory),
                                  send(vp::kUnmapVideoMemory, U32s({U32At(map.output, 0)}), 0)));
     lines.push_back(AnswerLine(emu::IoctlName(vp::kResetDevice), send(vp::kResetDevice, {}, 0)));
-    return lines;
 }

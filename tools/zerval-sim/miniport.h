@@ -18,9 +18,10 @@
 #include "options.h"
 #include "trace.h"
 
-// The lines of the run, in order; each call into the miniport goes through
-// the tracer.  A rule the miniport breaks throws the machine's Fault, naming
-// it.
-std::vector<std::string> RunMiniport(ModuleUnderTest &module, const Inputs &inputs, Tracer &tracer);
+// The lines of the run, in order, into `lines` as they come (so that a run
+// cut short keeps what came before); each call into the miniport goes
+// through the tracer.  A rule the miniport breaks throws the machine's
+// Fault, naming it.
+void RunMiniport(ModuleUnderTest &module, const Inputs &inputs, Tracer &tracer, std::vector<std::string> &lines);
 
 #endif

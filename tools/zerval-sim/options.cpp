@@ -240,6 +240,9 @@ Options ParseOptions(int argc, char **argv)
         throw UsageError("--irql: " + text::Quoted(irql) + " is not PASSIVE_LEVEL, APC_LEVEL or DISPATCH_LEVEL (or 0 to 2)");
     if (in.irql && in.host)
         throw UsageError("--irql: the host build runs at no IRQL (drop --backend host)");
+    if (in.irql && !in.display.empty())
+        throw UsageError("--irql: with --display the display driver calls the entries, at the level it runs at "
+                         "(a miniport's video port runs it at PASSIVE_LEVEL); drop one");
     if (in.host && imageGiven)
         throw UsageError("--image and --backend host: the host build runs no image; give one or the other");
     if (in.host && !(in.services.empty() && in.tv.empty() && in.display.empty()))

@@ -28,7 +28,7 @@ std::string HookNames(uint8_t hooks)
     return names;
 }
 
-std::unique_ptr<ModuleUnderTest> MakeModule(const Inputs &inputs)
+std::unique_ptr<ModuleUnderTest> MakeModule(const Inputs &inputs, bool traced)
 {
     if (inputs.host)
         return MakeModule(Backend::Host);
@@ -47,8 +47,9 @@ std::unique_ptr<ModuleUnderTest> MakeModule(const Inputs &inputs)
     } catch (const emu::Error &e) {
         throw ToolError(ImageShown(inputs) + ": " + e.what());
     }
-    // What the images print goes to stderr as they print it.
-    if (emu::Machine *machine = MachineOf(*module))
+    // What the images print goes to stderr as they print it (with --trace,
+    // in the trace, in its place among the calls).
+    if (emu::Machine *machine = MachineOf(*module); machine != nullptr && !traced)
         machine->setDebugSink([](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (const std::string warning = ChecksumWarning(path, image); !warning.empty())
         Warn(warning);
@@ -141,7 +142,7 @@ sim::Profile ScenarioProfile(const Options &o)
 
 Session::Session(const Options &options) : options_(options), profile_(ScenarioProfile(options))
 {
-    module_ = MakeModule(options.inputs);
+    module_ = MakeModule(options.inputs, options.trace.on);
     module_->adapter.profile = profile_;
     tracer_ = std::make_unique<Tracer>(*module_, options.trace.on, options.trace.entries);
     start();
@@ -152,7 +153,7 @@ Session::~Session() = default;
 void Session::start()
 {
     ModuleUnderTest &m = *module_;
-    tracer_->call("DriverEntry", "(NULL, NULL)", [&] { return m.DriverEntry(); });
+    tracer_->call("DriverEntry", " of zerval.sys (NULL, NULL)", [&] { return m.DriverEntry(); });
     EditCatalogue(m, options_.scenario.catalogue);
     if (options_.scenario.refusePoolRequest != 0)
         m.pool.failRequest(options_.scenario.refusePoolRequest);
@@ -265,8 +266,11 @@ AttachOutcome Session::startDisplayDriver()
         if (!machine.videoPort().refusal.empty())
             throw ToolError(in.display + ": " + machine.videoPort().refusal);
         if (status == 0 && machine.videoPort().miniport)
-            miniport = RunMiniport(*module_, in, *tracer_);
+            RunMiniport(*module_, in, *tracer_, miniport);
     } catch (const std::exception &) {
+        // What the run got to, then what was written.
+        for (const std::string &line : miniport)
+            std::printf("%s\n", line.c_str());
         showWritten();
         throw;
     }

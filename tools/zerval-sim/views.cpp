@@ -48,9 +48,11 @@ void PrintAttaches(const Session &s)
 void PrintHeader(Session &s)
 {
     const Inputs &in = s.inputs();
-    if (in.services.empty())
+    // The profile, where it makes a difference: it is the simulated services
+    // driver, and the adapter the video port hands a miniport.
+    if (in.services.empty() || !in.display.empty())
         std::printf("profile: %s\n", ProfileShown(s).c_str());
-    else
+    if (!in.services.empty())
         std::printf("services driver: %s\n", text::Printable(Shown(in.services)).c_str());
     if (!in.tv.empty())
         std::printf("TV driver: %s\n", text::Printable(Shown(in.tv)).c_str());
