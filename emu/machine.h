@@ -157,6 +157,9 @@ private:
         uint32_t argBytes;
         size_t caller;     // the calling image, as an index of loaded_ (0: the module); SIZE_MAX: none
         const Served *served;  // the routine called
+        // Called by one of the neighbour images, whose pool is on their own
+        // books and whose calls stay out of the module's call log.
+        bool fromNeighbour() const { return caller != 0 && caller != SIZE_MAX; }
     };
     using Serve = uint32_t (*)(Machine &, const ServedCall &);
     struct Served {
@@ -210,9 +213,11 @@ private:
     // block, and with a tag, the tag.
     uint32_t allocateFor(const ServedCall &c, uint32_t poolType, uint32_t size, uint32_t tag);
     void freeFor(uint32_t address, std::optional<uint32_t> tag);
-    // A block the module allocated and has not freed (a published array,
-    // which a display driver may free).
-    bool modulesLiveBlock(uint32_t address) const;
+    // ExFreePool and ExFreePoolWithTag: a neighbour's block, or anything a
+    // neighbour frees but the module's live blocks (a published array, which
+    // a display driver may free), on the neighbours' books; the rest on the
+    // module's ledger.
+    void freeAny(const ServedCall &c, uint32_t address, std::optional<uint32_t> tag);
     static constexpr uint32_t kLargestImageBlock = 256u << 20;  // a neighbour's largest pool request
     // The run-time routines' guest memory (served_runtime.cpp): the range
     // must be mapped with that access, as the CPU would require.

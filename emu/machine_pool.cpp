@@ -41,12 +41,15 @@ uint32_t Machine::allocateFor(const ServedCall &c, uint32_t poolType, uint32_t s
     return address;
 }
 
-bool Machine::modulesLiveBlock(uint32_t address) const
+void Machine::freeAny(const ServedCall &c, uint32_t address, std::optional<uint32_t> tag)
 {
+    bool modules = false;
     for (const sim::Allocation &a : pool_.allocations())
-        if (a.live && a.address == address)
-            return true;
-    return false;
+        modules = modules || (a.live && a.address == address);
+    if (imageBlocks_.count(address) != 0 || (c.fromNeighbour() && !modules))
+        freeFor(address, tag);
+    else
+        freePool(address);
 }
 
 void Machine::freeFor(uint32_t address, std::optional<uint32_t> tag)

@@ -11,27 +11,16 @@
 
 namespace emu {
 
-namespace {
-
-// Whether a served call came from one of the neighbour images: their pool
-// is on their own books, the module's on its ledger.
-bool FromNeighbour(size_t caller) { return caller != 0 && caller != SIZE_MAX; }
-
-} // namespace
-
 const Machine::Served Machine::kServed[] = {
     // The kernel's pool and the video port's one routine the module calls.
     {"ntoskrnl.exe", "ExAllocatePoolWithTag", 12,
      [](Machine &m, const ServedCall &c) {
-         return FromNeighbour(c.caller) ? m.allocateFor(c, c.args[0], c.args[1], c.args[2])
+         return c.fromNeighbour() ? m.allocateFor(c, c.args[0], c.args[1], c.args[2])
                                         : m.allocate(c.args[0], c.args[1], c.args[2]);
      }},
     {"ntoskrnl.exe", "ExFreePool", 4,
      [](Machine &m, const ServedCall &c) {
-         if (m.imageBlocks_.count(c.args[0]) != 0 || (FromNeighbour(c.caller) && !m.modulesLiveBlock(c.args[0])))
-             m.freeFor(c.args[0], std::nullopt);
-         else
-             m.freePool(c.args[0]);
+         m.freeAny(c, c.args[0], std::nullopt);
          return 0u;
      }},
     // The file routines, from the machine's KernelFiles (machine_files.cpp).
@@ -41,7 +30,7 @@ const Machine::Served Machine::kServed[] = {
     // The module's calls go into its call log; a neighbour's do not.
     {"videoprt.sys", "VideoPortZeroMemory", 8,
      [](Machine &m, const ServedCall &c) {
-         if (!FromNeighbour(c.caller)) {
+         if (!c.fromNeighbour()) {
              sim::CallRecord r{sim::Callee::ZeroMemory};
              r.args = {c.args[0], c.args[1]};
              m.log_.add(r);

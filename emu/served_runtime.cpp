@@ -15,8 +15,6 @@ namespace {
 
 constexpr uint32_t kLargestCopy = 256u << 20;
 
-bool FromNeighbour(size_t caller) { return caller != 0 && caller != SIZE_MAX; }
-
 } // namespace
 
 void Machine::requireAccess(uint32_t address, uint32_t size, bool write) const
@@ -54,7 +52,7 @@ void Machine::requireAccess(uint32_t address, uint32_t size, bool write) const
 
 void Machine::debugPrint(const ServedCall &c, const std::string &text)
 {
-    const std::string image = FromNeighbour(c.caller) ? moduleName(c.caller) : std::string("zerval.sys");
+    const std::string image = c.fromNeighbour() ? moduleName(c.caller) : std::string("zerval.sys");
     std::string shown = text;
     while (!shown.empty() && shown.back() == '\n')
         shown.pop_back();
@@ -131,10 +129,7 @@ const Machine::Served Machine::kRuntimeServed[] = {
     // ExFreePoolWithTag(P, Tag): the tag must be the one the block was allocated with.
     {"ntoskrnl.exe", "ExFreePoolWithTag", 8,
      [](Machine &m, const ServedCall &c) {
-         if (m.imageBlocks_.count(c.args[0]) != 0 || (FromNeighbour(c.caller) && !m.modulesLiveBlock(c.args[0])))
-             m.freeFor(c.args[0], c.args[1]);
-         else
-             m.freePool(c.args[0]);
+         m.freeAny(c, c.args[0], c.args[1]);
          return 0u;
      }},
 

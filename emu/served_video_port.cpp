@@ -88,7 +88,6 @@ uint32_t Machine::videoPortInitialize(const ServedCall &c)
     Miniport mp;
     mp.image = c.caller != SIZE_MAX ? moduleName(c.caller) : std::string();
     mp.initDataSize = size;
-    mp.interfaceType = readU32(data + vp::init::AdapterInterfaceType);
     mp.findAdapter = readU32(data + vp::init::HwFindAdapter);
     mp.initialize = readU32(data + vp::init::HwInitialize);
     mp.startIo = readU32(data + vp::init::HwStartIO);

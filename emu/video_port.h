@@ -22,7 +22,6 @@ namespace emu {
 struct Miniport {
     std::string image;  // its module name
     uint32_t initDataSize = 0;
-    uint32_t interfaceType = 0;
     uint32_t findAdapter = 0;
     uint32_t initialize = 0;
     uint32_t startIo = 0;
