@@ -5,11 +5,11 @@ set -euo pipefail
 packages=(
   cmake make g++ clang
   googletest libgtest-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libunicorn-dev
+  nlohmann-json3-dev libcli11-dev libunicorn-dev libzydis-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libclang-rt-14-dev clang-tidy cppcheck
   clang-14 clang-tools-14 lld-14 llvm-14
-  edid-decode
+  edid-decode gdb lcov
   python3
 )
 
