@@ -4,9 +4,9 @@
 
 namespace emu {
 
-std::string Describe(const Crossing &c)
+std::string DescribeCalled(const Crossing &c)
 {
-    std::string s = c.callee.empty() ? c.entry + "(" : c.caller + " -> " + c.callee + "!" + c.entry + "(";
+    std::string s = c.callee.empty() ? c.entry + "(" : c.callee + "!" + c.entry + "(";
     for (size_t i = 0; i < c.args.size(); ++i) {
         if (i != 0)
             s += ", ";
@@ -17,10 +17,16 @@ std::string Describe(const Crossing &c)
         else
             s += pe::Hex(c.args[i]);
     }
-    s += ")";
+    return s + ")";
+}
+
+std::string Describe(const Crossing &c)
+{
+    std::string s = c.callee.empty() ? DescribeCalled(c) : c.caller + " -> " + DescribeCalled(c);
     if (!c.returned)
         return s + " did not return";
-    s += " = " + pe::Hex(c.result);
+    if (c.resultBytes != 0)
+        s += " = " + pe::Hex(c.resultBytes == 1 ? c.result & 0xFFu : c.result);
     if (c.queryOut)
         s += " -> " + sim::DescribeQuery(*c.queryOut);
     if (c.tableAfter) {

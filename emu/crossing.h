@@ -32,12 +32,18 @@ struct Crossing {
     std::optional<sim::Query> queryIn, queryOut;    // a ModeQuery as handed over and as handed back
     std::optional<sim::TableView> tableAfter;       // Attach: the hook table as it returned
     bool returned = false;
+    // What of EAX the callee's result type gives back: 4 bytes, 1 (AL, a
+    // BOOLEAN), or 0 for a VOID function, whose EAX means nothing.
+    uint8_t resultBytes = 4;
     uint32_t result = 0;  // EAX on return
     // A simulated routine that adds nothing to the call log: what the trace
     // shows after "caller -> " ("VideoPortReadPortUchar(0x3c4) = 0xff", or
     // the text a debug print printed).
     std::string said;
 };
+
+// The call as it was made: "kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0)".
+std::string DescribeCalled(const Crossing &crossing);
 
 // "zerval.sys -> kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0) = 0x1 -> {...}";
 // for a simulated routine (no callee), "ExFreePoolWithTag(0x20000ff8, 0x696e694d) = 0x0".

@@ -22,6 +22,19 @@ static_assert(Machine::kLoadBase + kLargestImage <= Machine::kPoolBase, "the ima
 // Values the image's callee-saved registers must still hold on return.
 constexpr uint32_t kSavedValues[kSavedRegisterCount] = {0xB0B0B0B0u, 0x51515151u, 0xD1D1D1D1u, 0xBBBB0000u};
 
+// The bytes of EAX an export's result type gives back: zerval.sys's BOOLEAN
+// entries AL, vValidateMode nothing (VOID); every other export, and a
+// neighbour's, 4.
+uint8_t ExportResultBytes(const std::string &name)
+{
+    if (name == decorated::vValidateMode)
+        return 0;
+    for (const char *boolean : {decorated::lDllAttach, decorated::Orvalen_Function, decorated::MeltoBiosDll})
+        if (name == boolean)
+            return 1;
+    return 4;
+}
+
 // Where a hook's slot lies in a guest DllExt: the guest's pointers are 4 bytes.
 uint32_t SlotAddress(uint32_t table, sim::Hook hook) { return table + 4 * static_cast<uint32_t>(sim::DllExtSlot(hook)); }
 
@@ -242,6 +255,7 @@ void Machine::reset()
     faultCulprit_.clear();
     machineError_.clear();
     crossingLog_.clear();
+    earlierRecords_.clear();
     imageBlocks_.clear();
     pendingCalls_.clear();
     videoPort_.forgetMiniport();
@@ -380,13 +394,13 @@ Machine::Entered Machine::describeCall(size_t image, uint32_t address) const
         const auto bytes = StdcallArgBytes(*name);
         if (!bytes)
             throw Fault("call to " + l.module + "!" + *name + ", which does not say its stdcall argument bytes");
-        return Entered{*name, *bytes, std::nullopt};
+        return Entered{*name, *bytes, std::nullopt, ExportResultBytes(*name)};
     }
     if (servicesTable_ != 0) {
         for (int h = 0; h < sim::kHookCount; ++h) {
             const sim::Hook hook = static_cast<sim::Hook>(h);
             if (hook != sim::Hook::TvControl && readU32(SlotAddress(servicesTable_, hook)) == address)
-                return Entered{sim::kHookNames[h], servedHook(hook).argBytes, hook};
+                return Entered{sim::kHookNames[h], servedHook(hook).argBytes, hook, sim::HookResultBytes(hook)};
         }
     }
     throw Fault("call into " + l.module + " at " + pe::Hex(address) + ", neither an export nor a hook in the table");
@@ -449,6 +463,15 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
     uc_reg_read(uc(), UC_X86_REG_EAX, &eax);
     uc_reg_read(uc(), UC_X86_REG_ESP, &espAfter);
+    // A hook the entry jumped to (a tail call) returns straight to the host:
+    // the engine stops at the sentinel before any hook of ours sees it.
+    if (eip == kSentinel && fault_.empty() && machineError_.empty()) {
+        try {
+            returnedTo(espAfter);
+        } catch (const Fault &f) {
+            fail(f.what(), f.culprit);
+        }
+    }
     if (!machineError_.empty())
         throw Error(exportName + ": " + machineError_);
     if (!fault_.empty())
@@ -606,7 +629,19 @@ void Machine::freePool(uint32_t address)
 void Machine::onStub(uint32_t address)
 {
     if (address == kSentinel)
-        return;  // the entry returned to the host
+        return;  // the entry returned to the host (run() takes it from there)
+    // A call between images whose callee returns to a served routine (a
+    // callback's answer) ends here.
+    if (!crossings_.empty()) {
+        uint32_t esp = 0;
+        uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
+        try {
+            returnedTo(esp);
+        } catch (const Fault &f) {
+            fail(f.what(), f.culprit);
+            return;
+        }
+    }
     const uint32_t slot = (address - kStubPage) / kStubSize;
     if (slot >= stubs_.size() || address % kStubSize != 0) {
         failMachine("call to " + pe::Hex(address) + " on the stub page: slot " + std::to_string(slot) + " (" +

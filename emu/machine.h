@@ -309,8 +309,13 @@ private:
     // added.
     int runEngine(uint32_t target);
     // A call or a return between two loaded images, seen at the first
-    // instruction executed in `image`.
+    // instruction executed in `image`.  Whether control came by call or by
+    // jump makes no difference: control that arrives with the stack pointer
+    // above an open call's return address has returned from that call.
     void crossing(size_t image, uint32_t address);
+    // Ends every open call whose return address lies below `esp`: control
+    // left those callees (into an image, a served routine or the host).
+    void returnedTo(uint32_t esp);
     void crossingReturn(uint32_t esp);
     void crossingCall(size_t from, size_t image, uint32_t address, uint32_t esp);
     // What a call between images entered.
@@ -318,6 +323,7 @@ private:
         std::string entry;   // "_Attach@16", "pfnQueryMode", "DriverEntry"
         uint32_t argBytes = 0;
         std::optional<sim::Hook> hook;  // a hook of the module's table
+        uint8_t resultBytes = 4;  // of EAX, by its result type (Crossing::resultBytes)
     };
     Entered describeCall(size_t image, uint32_t address) const;
     // One call between images, open until it returns.
@@ -332,6 +338,23 @@ private:
         uint32_t recordBytes = 0;
         size_t logged = 0;       // its entry in crossingLog_
     };
+    // A record or buffer the module handed to a hook whose call has returned:
+    // it was the hook's only for the call.  A neighbour that writes there
+    // later kept the pointer.
+    struct EarlierRecord {
+        uint32_t bytes = 0;
+        const char *kind = "";  // "ModeQuery", "buffer"
+        std::string handedTo;  // "kelv.sys!pfnQueryMode({640x480x8 @60 ...}, 0x0)"
+        std::string during;    // the host's entry that call came in: "_lDllAttach@20"
+    };
+    std::map<uint32_t, EarlierRecord> earlierRecords_;  // by address, the latest call's
+    // The earlier record the instruction at `eip` writes [at, end) through:
+    // the pointer it writes through lies in that record, and not in the one
+    // `call` (the open call from the module, if any) was handed.  None when
+    // the write lands in the stack the running code owns now (between `esp`,
+    // less what one instruction pushes before it moves ESP, and `ownTop`).
+    const std::pair<const uint32_t, EarlierRecord> *keptRecord(uint32_t eip, uint64_t at, uint64_t end, uint32_t esp,
+                                                              uint64_t ownTop, const CrossCall *call) const;
 
     const pe::Image image_;
     sim::Adapter &adapter_;

@@ -4,6 +4,7 @@
 // and, for the services driver's hooks, to the records-in-the-caller's-frame
 // rule.
 #include "machine.h"
+#include "write_pointer.h"
 
 
 #include <unicorn/unicorn.h>
@@ -26,6 +27,13 @@ struct HandedRecord {
 constexpr HandedRecord kHandedRecords[] = {{sim::Hook::Init, std::tuple_size_v<sim::InitBuffer>},
                                            {sim::Hook::QueryMode, std::tuple_size_v<sim::RawQuery>},
                                            {sim::Hook::SetMode, std::tuple_size_v<sim::RawQuery>}};
+
+// One instruction may write below the stack pointer before it moves it: a
+// push or a call by 4 bytes, pushad by 32.
+constexpr uint32_t kPushReach = 32;
+
+// What the module handed a hook, in its documented terms.
+const char *RecordKind(std::optional<sim::Hook> hook) { return hook == sim::Hook::Init ? "buffer" : "ModeQuery"; }
 
 } // namespace
 
@@ -118,19 +126,25 @@ void Machine::crossing(size_t image, uint32_t address)
     uint32_t esp = 0;
     uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     try {
-        if (!crossings_.empty() && crossings_.back().returnAddress == address) {
-            // A callee that was entered by a jump from another (a tail call)
-            // returns for both: each open call to this address ends here.
-            while (!crossings_.empty() && crossings_.back().returnAddress == address)
-                crossingReturn(esp);
-        } else {
+        if (!crossings_.empty() && esp > crossings_.back().frame.esp)
+            returnedTo(esp);
+        else
             crossingCall(from, image, address, esp);
-        }
     } catch (const Fault &f) {
         fail(f.what(), f.culprit);
     } catch (const std::exception &e) {
         fail(e.what());
     }
+}
+
+// A return pops the return address, so the stack pointer ends above it.  A
+// callee entered by a jump from another (a tail call) shares its caller's
+// return address, and one return ends both calls: the innermost is held to
+// its own rules first.
+void Machine::returnedTo(uint32_t esp)
+{
+    while (!crossings_.empty() && esp > crossings_.back().frame.esp)
+        crossingReturn(esp);
 }
 
 // The callee of the innermost open call returned to its caller: the call is
@@ -141,6 +155,7 @@ void Machine::crossingReturn(uint32_t esp)
     crossings_.pop_back();
     Crossing &logged = crossingLog_.at(c.logged);
     logged.returned = true;
+    logged.resultBytes = c.callee.resultBytes;
     uc_reg_read(uc(), UC_X86_REG_EAX, &logged.result);
     if (logged.queryIn) {
         sim::RawQuery raw;
@@ -149,6 +164,8 @@ void Machine::crossingReturn(uint32_t esp)
     }
     if (c.callee.entry == kServicesAttach && servicesTable_ != 0)
         logged.tableAfter = tableAt(servicesTable_);
+    if (c.recordBytes != 0)
+        earlierRecords_[c.record] = EarlierRecord{c.recordBytes, RecordKind(c.callee.hook), DescribeCalled(logged), runEntry_};
 
     // The return instruction: the last one run, in the callee.
     if (const std::string breach = ReturnBreach(uc(), c.frame, esp); !breach.empty())
@@ -204,10 +221,32 @@ void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t
         ++last_.hookCalls;  // a call out of the module, into a real sibling
 }
 
+const std::pair<const uint32_t, Machine::EarlierRecord> *Machine::keptRecord(uint32_t eip, uint64_t at, uint64_t end,
+                                                                             uint32_t esp, uint64_t ownTop,
+                                                                             const CrossCall *call) const
+{
+    if (earlierRecords_.empty() || (at + kPushReach >= esp && end <= ownTop))
+        return nullptr;  // none handed yet, or the running code's own frame lies there now
+    uint8_t code[16] = {};
+    uint32_t bytes = sizeof code;
+    while (bytes != 0 && uc_mem_read(uc(), eip, code, bytes) != UC_ERR_OK)
+        --bytes;
+    const std::optional<uint32_t> pointer = WritePointer(uc(), code, bytes);
+    if (!pointer || (call != nullptr && *pointer - call->record < call->recordBytes))
+        return nullptr;  // through no register, or through the record the open call was handed
+    auto r = earlierRecords_.upper_bound(*pointer);
+    if (r == earlierRecords_.begin())
+        return nullptr;
+    --r;
+    return *pointer < uint64_t{r->first} + r->second.bytes ? &*r : nullptr;
+}
+
 // While a call the module made into a neighbour is open, the stack above that
 // call's arguments is the module's (and its callers'): the code running there
 // may write only the record it was handed.  Its own return address is not
-// its own either.
+// its own either.  A record handed to a hook was the hook's only until it
+// returned: a neighbour that writes one later, from any call, kept its
+// address.
 void Machine::onStackWrite(uint32_t address, uint32_t size)
 {
     if (current_ == 0 || current_ >= loaded_.size())
@@ -216,17 +255,31 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
     for (auto c = crossings_.rbegin(); c != crossings_.rend() && call == nullptr; ++c)
         if (c->from == 0)
             call = &*c;
+    const uint64_t at = address, end = uint64_t{address} + size;
+    if (call != nullptr && call->recordBytes != 0 && at >= call->record && end <= uint64_t{call->record} + call->recordBytes)
+        return;  // the record it was handed
+    uint32_t eip = 0, esp = 0;
+    uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
+    uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
+    const size_t writer = imageAt(eip) != SIZE_MAX ? imageAt(eip) : current_;
+    // The running code owns the stack from ESP up to its innermost call's
+    // arguments (the host's, when no call between images is open).
+    const uint64_t ownTop = crossings_.empty() ? uint64_t{entryEsp_}
+                                               : uint64_t{crossings_.back().frame.esp} + 4 + crossings_.back().callee.argBytes;
+    if (const auto *earlier = keptRecord(eip, at, end, esp, ownTop, call)) {
+        const EarlierRecord &r = earlier->second;
+        fail(moduleName(writer) + " wrote " + std::to_string(size) + " bytes through a pointer kept from an earlier call: at offset +" +
+                 std::to_string(at - earlier->first) + " of the " + std::to_string(r.bytes) + "-byte " + r.kind +
+                 " zerval.sys handed to " + r.handedTo + " in " + r.during +
+                 ", which was the hook's only until that call returned; the write at " + where(eip),
+             culpritOf(writer));
+        return;
+    }
     if (call == nullptr)
         return;
-    const uint64_t at = address, end = uint64_t{address} + size;
     const uint64_t args = uint64_t{call->frame.esp} + 4, argsEnd = args + call->callee.argBytes;
     if (end <= call->frame.esp || (at >= args && end <= argsEnd))
         return;  // its own frame, or its own arguments
-    if (call->recordBytes != 0 && at >= call->record && end <= uint64_t{call->record} + call->recordBytes)
-        return;  // the record it was handed
-    uint32_t eip = 0;
-    uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
-    const size_t writer = imageAt(eip) != SIZE_MAX ? imageAt(eip) : current_;
     std::string what = moduleName(writer) + " wrote " + std::to_string(size) + " bytes outside what zerval.sys handed to " +
                        call->name + ": ";
     if (call->recordBytes != 0) {
@@ -234,7 +287,7 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
         const int64_t past = static_cast<int64_t>(at) - (int64_t{call->record} + call->recordBytes);
         what += "at offset " + std::string(offset < 0 ? "-" : "+") + std::to_string(offset < 0 ? -offset : offset) +
                 " of the " + std::to_string(call->recordBytes) + "-byte " +
-                (call->callee.hook == sim::Hook::Init ? "buffer" : "ModeQuery") + " (" +
+                RecordKind(call->callee.hook) + " (" +
                 (offset < 0 ? std::to_string(-offset) + " bytes before its start"
                             : past <= 0 ? std::string("right after its end") : std::to_string(past) + " bytes past its end") +
                 ")";

@@ -50,6 +50,23 @@ constexpr const char *kHookNames[kHookCount] = {
 
 constexpr const char *HookName(Hook hook) { return kHookNames[static_cast<int>(hook)]; }
 
+// The bytes of EAX a hook's result type gives back: BOOLEAN hooks 1 (AL),
+// pfnSetInitialValue none (VOID), the others a ULONG or LONG.
+constexpr uint8_t HookResultBytes(Hook hook)
+{
+    switch (hook) {
+    case Hook::Init:
+    case Hook::QueryMode:
+    case Hook::SetMode:
+    case Hook::Function: return 1;
+    case Hook::SetInitialValue: return 0;
+    case Hook::PassThrough:
+    case Hook::GetFreeFramebufferSize:
+    case Hook::TvControl: return 4;
+    }
+    return 4;
+}
+
 // The hooks the module calls without testing them: a services driver fills
 // them in Attach, and an attach that finds one empty fails.
 constexpr Hook kRequiredHooks[] = {Hook::Init, Hook::QueryMode, Hook::SetMode};

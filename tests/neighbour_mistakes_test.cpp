@@ -52,6 +52,77 @@ TEST(NeighbourMistakes, AFaultInTheServicesDriverIsItsOwn)
                     "0x[0-9a-f]+" + Literal(" at the call); it returned at kelv.sys") + kAt);
 }
 
+// The module reaches some hooks by a jump (a tail call), others by a call:
+// either way a hook compiled __cdecl is the services driver's mistake, named
+// with its hook and the entry it came in, on both images.  A hook without
+// arguments is the same in both conventions and runs through.
+TEST(NeighbourMistakes, ACdeclHookIsItsDriversOwnHoweverTheModuleReachesIt)
+{
+    struct Case {
+        const char *variant;
+        std::vector<std::string> command;
+        const char *entry;
+        const char *hook;
+        int argBytes;
+    };
+    const Case cases[] = {
+        {"init", {"list"}, "_lDllAttach@20", "pfnInit", 4},
+        {"query_mode", {"list"}, "_lDllAttach@20", "pfnQueryMode", 8},
+        {"set_mode", {"set", "640x480x8@60"}, "_SetMode@8", "pfnSetMode", 12},
+        {"pass_through", {"passthrough", "1", "2", "3"}, "_MeltoBiosDll@12", "pfnPassThrough", 12},
+        {"function", {"function", "7"}, "_Orvalen_Function@4", "pfnFunction", 4},
+    };
+    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+        for (const Case &c : cases) {
+            const std::string kelv = Image(std::string("kelv_cdecl_") + c.variant);
+            std::vector<std::string> args = {"--image", image, "--services", kelv};
+            args.insert(args.end(), c.command.begin(), c.command.end());
+            ExpectError(args, Literal(kelv + ", the services driver, broke the rules, not zerval.sys: " + c.entry + ": kelv.sys!" +
+                                      c.hook + ": stack unbalanced: the callee popped 0 bytes of arguments, stdcall wants " +
+                                      std::to_string(c.argBytes) + " (is it __cdecl?); it returned at kelv.sys") +
+                                  kAt);
+        }
+        ExpectError({"--image", image, "--services", kExamples + "/kelv.sys", "--tv", Image("rmx_cdecl_control"), "passthrough",
+                     "0", "1", "2"},
+                    Literal(Image("rmx_cdecl_control") + ", the TV driver, broke the rules, not zerval.sys: _MeltoBiosDll@12: "
+                            "rmx.sys!_S_RMX_Control@12: stack unbalanced: the callee popped 0 bytes of arguments, stdcall "
+                            "wants 12 (is it __cdecl?); it returned at rmx.sys") +
+                        kAt);
+        ToolRun run = RunTool(kSim, {"--image", image, "--services", Image("kelv_cdecl_free_framebuffer"), "free-framebuffer"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("GetFreeFramebufferSize() = 4194304\n"), std::string::npos) << run.out;
+        run = RunTool(kSim, {"--image", image, "--services", Image("kelv_cdecl_initial_value"), "initial-value"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("BiosDllSetInitialValue() = 1\n"), std::string::npos) << run.out;
+    }
+}
+
+// What the module hands a hook is the hook's until it returns.  A services
+// driver that keeps the address and writes there later - handed another
+// record, or from another hook - is named for the pointer it kept, with the
+// call that handed the record over.
+TEST(NeighbourMistakes, AWriteThroughAKeptPointerNamesTheCallThatHandedTheRecord)
+{
+    const std::string earlier = R"(kelv\.sys!pfnQueryMode\(\{[0-9]+x[0-9]+x[0-9]+ @[0-9]+ attr=0x[0-9a-f]{8} flags=0x[0-9a-f]{8}\}, 0x0\))";
+    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+        ExpectError({"--image", image, "--services", Image("kelv_keeps_query"), "validate", "640x480x8@60"},
+                    Literal(Image("kelv_keeps_query") + ", the services driver, broke the rules, not zerval.sys: ") +
+                        "_(lDllAttach@20|vValidateMode@8)" +
+                        Literal(": kelv.sys wrote 4 bytes through a pointer kept from an earlier call: at offset +0 of the "
+                                "16-byte ModeQuery zerval.sys handed to ") +
+                        earlier +
+                        Literal(" in _lDllAttach@20, which was the hook's only until that call returned; the write at kelv.sys") +
+                        kAt + Literal(", in pfnQueryMode"));
+        ExpectError({"--image", image, "--services", Image("kelv_keeps_query_for_function"), "function", "7"},
+                    Literal(Image("kelv_keeps_query_for_function") + ", the services driver, broke the rules, not zerval.sys: "
+                            "_Orvalen_Function@4: kelv.sys wrote 4 bytes through a pointer kept from an earlier call: at "
+                            "offset +4 of the 16-byte ModeQuery zerval.sys handed to ") +
+                        earlier +
+                        Literal(" in _lDllAttach@20, which was the hook's only until that call returned; the write at kelv.sys") +
+                        kAt + Literal(", in pfnFunction"));
+    }
+}
+
 TEST(NeighbourMistakes, AWriteOutsideWhatAHookWasHandedIsCaughtAtTheWrite)
 {
     struct Case {
@@ -171,6 +242,52 @@ TEST(NeighbourMistakes, TheTraceShowsEveryCallBetweenImages)
         << run.err.substr(0, 2000);
     EXPECT_TRUE(std::regex_search(run.err, std::regex("\n    example_display\\.sys -> zerval\\.sys!_SetMode@8\\(0x[0-9a-f]+, "
                                                       "0x0\\) = 0x0\n      zerval\\.sys -> kelv\\.sys!pfnQueryMode\\(")));
+    // The module's entries as the display driver calls them, and the hooks
+    // they reach by a jump, each with its answer.
+    EXPECT_EQ(run.err.find("did not return"), std::string::npos);
+    for (const std::string &line :
+         {Literal("    example_display.sys -> zerval.sys!_BiosDllSetInitialValue@0() = 0x1\n"
+                  "      zerval.sys -> kelv.sys!pfnSetInitialValue()\n"),
+          Literal("    example_display.sys -> zerval.sys!_GetFreeFramebufferSize@0() = 0x400000\n"
+                  "      zerval.sys -> kelv.sys!pfnGetFreeFramebufferSize() = 0x400000\n"),
+          Literal("    example_display.sys -> zerval.sys!_Orvalen_Function@4(0x1) = 0x1\n"
+                  "      zerval.sys -> kelv.sys!pfnFunction(0x1) = 0x1\n"),
+          Literal("    example_display.sys -> zerval.sys!_vValidateMode@8(") + "0x[0-9a-f]+" + Literal(", 0x0)\n")})
+        EXPECT_TRUE(std::regex_search(run.err, std::regex(line))) << line;
+
+    // Every hook and entry, on both images, whether the module calls the
+    // hook or jumps to it: a hook that returned shows its answer (none for a
+    // VOID one, AL for a BOOLEAN one), and nothing says it did not return.
+    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+        std::string all;
+        for (const std::vector<std::string> &command :
+             std::vector<std::vector<std::string>>{{"validate", "640x480x8@60"},
+                                                   {"set", "640x480x8@60"},
+                                                   {"function", "7"},
+                                                   {"function", "0"},
+                                                   {"passthrough", "1", "2", "3"},
+                                                   {"passthrough", "0", "2", "3"},
+                                                   {"free-framebuffer"},
+                                                   {"initial-value"}}) {
+            std::vector<std::string> args = {"--image", image, "--services", kelv, "--tv", rmx, "--trace"};
+            args.insert(args.end(), command.begin(), command.end());
+            run = RunTool(kSim, args);
+            ASSERT_EQ(run.status, 0) << run.err;
+            all += run.err;
+        }
+        SCOPED_TRACE(image);
+        EXPECT_EQ(all.find("did not return"), std::string::npos) << all.substr(0, 3000);
+        for (const std::string &line :
+             {Literal("    zerval.sys -> kelv.sys!pfnFunction(0x7) = 0x1\n"),
+              Literal("    zerval.sys -> kelv.sys!pfnFunction(0x0) = 0x0\n"),
+              Literal("    zerval.sys -> kelv.sys!pfnPassThrough(0x1, 0x2, 0x3) = 0x6\n"),
+              Literal("    zerval.sys -> kelv.sys!pfnGetFreeFramebufferSize() = 0x400000\n"),
+              Literal("    zerval.sys -> kelv.sys!pfnSetInitialValue()\n< BiosDllSetInitialValue = 0x1\n"),
+              Literal("< vValidateMode returned\n"),
+              Literal("    zerval.sys -> kelv.sys!pfnSetMode({640x480x8 @60 attr=0x00050001 flags=0x") + "[0-9a-f]{8}" +
+                  Literal("}, 0x0, 0x0) = 0x1 -> ")})
+            EXPECT_TRUE(std::regex_search(all, std::regex(line))) << line;
+    }
 
     // A call that faults shows what happened up to the fault.
     run = RunTool(kSim, {"--services", Image("kelv_query_past_16"), "--trace"});

@@ -330,6 +330,75 @@ TEST(ZervalSimScenarios, RealSiblingsPublishTheAcceptAllList)
     }
 }
 
+// With a real services driver the matrix and the "asked" lines come from the
+// calls into its image, as they come from the simulated one's answers.
+TEST(ZervalSimScenarios, RealSiblingsFillTheMatrixAndTheAskedLines)
+{
+    const std::string kelv = products::Existing(products::kExampleServices);
+    ToolRun run = RunTool(kSim, {"--services", kelv, "--rates", "60,75", "list", "--matrix"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MatrixSection(run.out, 8).at("640x480"), "##");
+    EXPECT_EQ(MatrixSection(run.out, 24).at("1024x768"), "#6");
+    run = RunTool(kSim, {"--services", kelv, "--attach-param", "1", "--rates", "60,75", "list", "--matrix"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MatrixSection(run.out, 8).at("640x480"), "xx");
+    run = RunTool(kSim, {"--services", kelv, "--attach-param", "2", "--rates", "60,75", "list", "--matrix"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MatrixSection(run.out, 8).at("640x480"), "#~");
+
+    run = RunTool(kSim, {"--services", kelv, "validate", "640x480x8@60"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n  services driver was asked: pfnQueryMode({640x480x8 @60 attr=0x00000000 flags=0x00000000}, 0) "
+                           "= 0x1 -> {640x480x8 @60 attr=0x00050001 flags=0x00000000}\n"),
+              std::string::npos)
+        << run.out;
+}
+
+// A services driver that accepts modes but answers each at another rate
+// publishes nothing: one line says so, with the first such answer; a driver
+// with at least one answer at the rate asked gets no such line.
+TEST(ZervalSimScenarios, EveryAnswerAtAnotherRateIsSaidInOneLine)
+{
+    const std::string line = "every mode the services driver accepted came back at another rate than asked, so none of "
+                             "them was published; the first: asked {640x480x8 @75 attr=0x00000000 flags=0x00000002}, "
+                             "answered {640x480x8 @60 attr=0x00050001 flags=0x00000002}\n";
+    const std::string kelv = products::Existing(products::kExampleServices);
+    ToolRun run = RunTool(kSim, {"--services", kelv, "--attach-param", "2", "--rates", "75,85"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n0 modes published (ORVX_NUM_MODES 3, records 0-2 left to the display driver)\n" + line),
+              std::string::npos)
+        << run.out;
+    run = RunTool(kSim, {"--services", kelv, "--attach-param", "2", "--rates", "60,75"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("came back at another rate"), std::string::npos) << run.out;
+    run = RunTool(kSim, {"--services", kelv, "--attach-param", "1", "--rates", "75,85"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("came back at another rate"), std::string::npos) << run.out;
+}
+
+// Every command that calls an entry after the attach first shows the attach
+// line when the attach failed: the entry's answer is the module's in that state.
+TEST(ZervalSimScenarios, EveryCommandShowsAFailedAttach)
+{
+    const std::vector<std::vector<std::string>> commands = {{"validate", "640x480x8@60", "--unlisted"},
+                                                            {"set", "640x480x8@60", "--unlisted"},
+                                                            {"function", "7"},
+                                                            {"passthrough", "1", "2", "3"},
+                                                            {"free-framebuffer"},
+                                                            {"initial-value"}};
+    const std::vector<std::vector<std::string>> failures = {
+        {"--init-fails"}, {"--services", products::Existing(products::kExampleServices), "--attach-param", "3"}};
+    for (const auto &failure : failures)
+        for (const auto &command : commands) {
+            std::vector<std::string> args = failure;
+            args.insert(args.end(), command.begin(), command.end());
+            const ToolRun run = RunTool(kSim, args);
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(std::regex_search(run.out, std::regex("^lDllAttach: FALSE, [^\n]*pfnInit answered FALSE[^\n]*\n")))
+                << command.front() << "\n" << run.out;
+        }
+}
+
 TEST(ZervalSimScenarios, CatalogueEditsTakeEffectAtTheAttach)
 {
     ToolRun run = RunTool(kSim, {"--row", "0=1280x1024x8", "list", "--json"});

@@ -10,7 +10,15 @@
  *   INIT_PAST_76        pfnInit writes the 4 bytes after its 76-byte buffer
  *   QUERY_CLOBBERS_EBX  pfnQueryMode returns with EBX changed
  *   NO_SET_MODE         Attach leaves pfnSetMode empty
+ *   CDECL_<HOOK>        that hook is __cdecl (INIT, QUERY_MODE, SET_MODE,
+ *                       PASS_THROUGH, FUNCTION, FREE_FRAMEBUFFER, INITIAL_VALUE)
+ *   KEEPS_QUERY         pfnQueryMode keeps the record's address and, handed
+ *                       another record later, writes the one it kept
+ *   KEEPS_QUERY_FOR_FUNCTION  pfnFunction writes the last record pfnQueryMode
+ *                       was handed
  *   NONE                no mistake (the misspelt export is in the .def file)
+ *
+ * Every hook is filled; the optional ones answer as the example does.
  */
 #include <ntdef.h>
 #include <miniport.h>
@@ -28,10 +36,51 @@
 #define KELV_ATTACH_CALL ZERVAL_CALL
 #endif
 
+/* The convention each hook is compiled with: the table's, or __cdecl where
+   the mistake says so (the table then holds it through a cast). */
+#ifdef KELV_MISTAKE_CDECL_INIT
+#define KELV_INIT_CALL __cdecl
+#else
+#define KELV_INIT_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_QUERY_MODE
+#define KELV_QUERY_MODE_CALL __cdecl
+#else
+#define KELV_QUERY_MODE_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_SET_MODE
+#define KELV_SET_MODE_CALL __cdecl
+#else
+#define KELV_SET_MODE_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_PASS_THROUGH
+#define KELV_PASS_THROUGH_CALL __cdecl
+#else
+#define KELV_PASS_THROUGH_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_FUNCTION
+#define KELV_FUNCTION_CALL __cdecl
+#else
+#define KELV_FUNCTION_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_FREE_FRAMEBUFFER
+#define KELV_FREE_FRAMEBUFFER_CALL __cdecl
+#else
+#define KELV_FREE_FRAMEBUFFER_CALL ZERVAL_CALL
+#endif
+#ifdef KELV_MISTAKE_CDECL_INITIAL_VALUE
+#define KELV_INITIAL_VALUE_CALL __cdecl
+#else
+#define KELV_INITIAL_VALUE_CALL ZERVAL_CALL
+#endif
+
+/* The last record pfnQueryMode was handed (KEEPS_QUERY...). */
+static ModeQuery *g_kept;
+
 /* Writes a 32-bit value `offset` bytes from the start of what it was handed. */
 #define SCRIBBLE(handed, offset) (*(volatile ULONG *)((UCHAR *)(handed) + (offset)) = 0xDEADBEEFu)
 
-static BOOLEAN ZERVAL_CALL KelvInit(PVOID Buffer76)
+static BOOLEAN KELV_INIT_CALL KelvInit(PVOID Buffer76)
 {
 #ifdef KELV_MISTAKE_INIT_PAST_76
     SCRIBBLE(Buffer76, KELV_INIT_BUFFER_BYTES);
@@ -41,9 +90,14 @@ static BOOLEAN ZERVAL_CALL KelvInit(PVOID Buffer76)
     return TRUE;
 }
 
-static BOOLEAN ZERVAL_CALL KelvQueryMode(ModeQuery *Query, ULONG Zero)
+static BOOLEAN KELV_QUERY_MODE_CALL KelvQueryMode(ModeQuery *Query, ULONG Zero)
 {
     (void)Zero;
+#if defined(KELV_MISTAKE_KEEPS_QUERY)
+    if (g_kept != NULL && g_kept != Query)
+        SCRIBBLE(g_kept, 0);
+#endif
+    g_kept = Query;
 #if defined(KELV_MISTAKE_QUERY_PAST_16)
     SCRIBBLE(Query, KELV_QUERY_BYTES);
 #elif defined(KELV_MISTAKE_QUERY_PAST_144)
@@ -57,7 +111,7 @@ static BOOLEAN ZERVAL_CALL KelvQueryMode(ModeQuery *Query, ULONG Zero)
     return TRUE;
 }
 
-static BOOLEAN ZERVAL_CALL KelvSetMode(ModeQuery *Query, ULONG Zero, ULONG Option)
+static BOOLEAN KELV_SET_MODE_CALL KelvSetMode(ModeQuery *Query, ULONG Zero, ULONG Option)
 {
     (void)Query;
     (void)Zero;
@@ -65,18 +119,41 @@ static BOOLEAN ZERVAL_CALL KelvSetMode(ModeQuery *Query, ULONG Zero, ULONG Optio
     return TRUE;
 }
 
+static LONG KELV_PASS_THROUGH_CALL KelvPassThrough(ULONG A, ULONG B, ULONG C)
+{
+    return A != 0 ? (LONG)(A + B + C) : -1;
+}
+
+static BOOLEAN KELV_FUNCTION_CALL KelvFunction(ULONG Value)
+{
+#ifdef KELV_MISTAKE_KEEPS_QUERY_FOR_FUNCTION
+    if (g_kept != NULL)
+        SCRIBBLE(g_kept, 4);
+#endif
+    return Value != 0;
+}
+
+static ULONG KELV_FREE_FRAMEBUFFER_CALL KelvGetFreeFramebufferSize(VOID) { return 0x00400000u; }
+
+static ULONG g_initialValueCalls;
+static VOID KELV_INITIAL_VALUE_CALL KelvSetInitialValue(VOID) { ++g_initialValueCalls; }
+
 ULONG KELV_ATTACH_CALL Attach(ULONG_PTR Context, ULONG_PTR Param, DllExt *Table, ULONG_PTR AttachParam)
 {
     (void)Context;
     (void)Param;
     (void)AttachParam;
-    Table->pfnInit = KelvInit;
-    Table->pfnQueryMode = KelvQueryMode;
+    Table->pfnInit = (PFN_ZERVAL_INIT)KelvInit;
+    Table->pfnQueryMode = (PFN_ZERVAL_QUERY_MODE)KelvQueryMode;
 #ifndef KELV_MISTAKE_NO_SET_MODE
-    Table->pfnSetMode = KelvSetMode;
+    Table->pfnSetMode = (PFN_ZERVAL_SET_MODE)KelvSetMode;
 #else
     (void)KelvSetMode;
 #endif
+    Table->pfnPassThrough = (PFN_ZERVAL_PASS_THROUGH)KelvPassThrough;
+    Table->pfnFunction = (PFN_ZERVAL_FUNCTION)KelvFunction;
+    Table->pfnGetFreeFramebufferSize = (PFN_ZERVAL_GET_FREE_FRAMEBUFFER_SIZE)KelvGetFreeFramebufferSize;
+    Table->pfnSetInitialValue = (PFN_ZERVAL_SET_INITIAL_VALUE)KelvSetInitialValue;
     return 1;
 }
 

@@ -15,7 +15,15 @@ ULONG ZERVAL_CALL AttachRMX(ULONG_PTR Context, ULONG_PTR Param)
     return 1;
 }
 
-ULONG ZERVAL_CALL S_RMX_Control(ULONG A, ULONG B, ULONG C) { return 0x40u + A + B + C; }
+/* RMX_MISTAKE_CDECL_CONTROL: S_RMX_Control is __cdecl, exported under the
+   stdcall name (rmx_cdecl.def). */
+#ifdef RMX_MISTAKE_CDECL_CONTROL
+#define RMX_CONTROL_CALL __cdecl
+#else
+#define RMX_CONTROL_CALL ZERVAL_CALL
+#endif
+
+ULONG RMX_CONTROL_CALL S_RMX_Control(ULONG A, ULONG B, ULONG C) { return 0x40u + A + B + C; }
 
 ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
 {

@@ -57,17 +57,22 @@ int List(const Options &o)
     });
 }
 
+// The attach line, for a command whose output does not begin with it, when
+// the attach failed: what follows is the module's answer in that state.
+void ShowFailedAttach(Session &s)
+{
+    if (!s.attached())
+        PrintAttaches(s);
+}
+
 int Validate(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
-        if (!s.attached())
-            PrintAttaches(s);
+        ShowFailedAttach(s);
         VIDEO_MODE_INFORMATION record = RecordFor(s, o.request);
-        const size_t from = s.module().log.calls().size();
-        s.tracer().call("vValidateMode", "(&record, " + text::Hex(o.request.flags, 8) + ")", [&] {
-            s.module().vValidateMode(&record, o.request.flags);
-            return record.Length;
-        });
+        const CallMark from = MarkCalls(s.module());
+        s.tracer().call("vValidateMode", "(&record, " + text::Hex(o.request.flags, 8) + ")",
+                        [&] { s.module().vValidateMode(&record, o.request.flags); });
         std::printf("%s: Length %u (%s)\n", o.request.modeText.c_str(), record.Length,
                     record.Length == ZERVAL_MODE_USABLE ? "usable" : "not usable");
         PrintAsked(s, from);
@@ -78,13 +83,12 @@ int Validate(const Options &o)
 int Set(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
-        if (!s.attached())
-            PrintAttaches(s);
+        ShowFailedAttach(s);
         const VIDEO_MODE_INFORMATION record = RecordFor(s, o.request);
         const uint32_t option = o.request.option;
         if (option > 0xFF)
             Warn("--option " + text::Hex(option) + ": SetMode passes on only the low byte, " + text::Hex(option & 0xFF));
-        const size_t from = s.module().log.calls().size();
+        const CallMark from = MarkCalls(s.module());
         const uint32_t r = s.tracer().call("SetMode", "(&record, " + text::Hex(option) + ")",
                                            [&] { return s.module().SetMode(&record, option); });
         std::printf("%s: SetMode returned %u%s\n", o.request.modeText.c_str(), r,
@@ -97,6 +101,7 @@ int Set(const Options &o)
 int Function(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
+        ShowFailedAttach(s);
         const uint32_t value = o.request.values.at(0);
         const std::string args = "(" + text::Hex(value, 8) + ")";
         const uint32_t r = s.tracer().call("Orvalen_Function", args, [&] { return s.module().Orvalen_Function(value); });
@@ -108,6 +113,7 @@ int Function(const Options &o)
 int PassThrough(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
+        ShowFailedAttach(s);
         const std::vector<uint32_t> &v = o.request.values;
         const std::string args = "(" + text::Hex(v.at(0), 8) + ", " + text::Hex(v.at(1), 8) + ", " + text::Hex(v.at(2), 8) + ")";
         const uint32_t r = s.tracer().call("MeltoBiosDll", args, [&] { return s.module().MeltoBiosDll(v[0], v[1], v[2]); });
@@ -119,6 +125,7 @@ int PassThrough(const Options &o)
 int FreeFramebuffer(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
+        ShowFailedAttach(s);
         std::printf("GetFreeFramebufferSize() = %u\n",
                     s.tracer().call("GetFreeFramebufferSize", "()", [&] { return s.module().GetFreeFramebufferSize(); }));
         return 0;
@@ -128,6 +135,7 @@ int FreeFramebuffer(const Options &o)
 int InitialValue(const Options &o)
 {
     return WithSession(o, [&](Session &s) {
+        ShowFailedAttach(s);
         std::printf("BiosDllSetInitialValue() = %u\n",
                     s.tracer().call("BiosDllSetInitialValue", "()", [&] { return s.module().BiosDllSetInitialValue(); }));
         return 0;

@@ -67,12 +67,10 @@ const char *Cell(const LastAttach &a, const ModeTableEntry &row, uint16_t rate)
 
 } // namespace
 
-void PrintMatrix(ModuleUnderTest &m, size_t attachStart)
+void PrintMatrix(ModuleUnderTest &m, CallMark attachStart)
 {
     LastAttach a;
-    const auto &calls = m.log.calls();
-    for (size_t i = attachStart; i < calls.size(); ++i) {
-        const sim::CallRecord &c = calls[i];
+    for (const sim::CallRecord &c : ServicesCallsSince(m, attachStart)) {
         if (c.callee == sim::Callee::QueryMode && c.in.flags == ZERVAL_QUERY_ENUMERATE) {
             const Answer answer = !rules::Accepted(c)                    ? Answer::Refused
                                   : !rules::AnsweredAt(c, c.in.refresh) ? Answer::OtherRate

@@ -7,8 +7,9 @@
 #include <cstddef>
 
 #include "module_under_test.h"
+#include "services_calls.h"
 
-// attachStart: where the last attach's calls begin in the module's log.
-void PrintMatrix(ModuleUnderTest &module, size_t attachStart);
+// attachStart: where the last attach's calls begin.
+void PrintMatrix(ModuleUnderTest &module, CallMark attachStart);
 
 #endif

@@ -162,7 +162,7 @@ void Session::start()
         return;
     }
     for (uint32_t i = 1; i <= options_.scenario.attaches; ++i) {
-        lastAttachStart_ = m.log.calls().size();
+        lastAttachStart_ = MarkCalls(m);
         attaches_.push_back(attach(i));
     }
 }

@@ -14,6 +14,7 @@
 #include "module_under_test.h"
 #include "options.h"
 #include "profile.h"
+#include "services_calls.h"
 #include "trace.h"
 
 // The image's figures of its last call (", 1234 instructions in the image,
@@ -43,8 +44,8 @@ public:
     const Inputs &inputs() const { return options_.inputs; }
     const std::vector<AttachOutcome> &attaches() const { return attaches_; }
     bool attached() const { return attaches_.back().returned; }
-    // Where the last attach's calls begin in the module's log.
-    size_t lastAttachStart() const { return lastAttachStart_; }
+    // Where the last attach's calls begin.
+    CallMark lastAttachStart() const { return lastAttachStart_; }
 
 private:
     void start();
@@ -57,7 +58,7 @@ private:
     std::unique_ptr<ModuleUnderTest> module_;
     std::unique_ptr<Tracer> tracer_;
     std::vector<AttachOutcome> attaches_;
-    size_t lastAttachStart_ = 0;
+    CallMark lastAttachStart_;
 };
 
 // Starts a session and runs `command` in it; a neighbour's fault and a

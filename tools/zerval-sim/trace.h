@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "module_under_test.h"
@@ -25,9 +26,14 @@ public:
         if (on)
             begin(entry, args);
         try {
-            auto result = f();
-            end(on, entry, "= " + pe::Hex(static_cast<uint32_t>(result)));
-            return result;
+            if constexpr (std::is_void_v<decltype(f())>) {
+                f();
+                end(on, entry, "returned");  // a VOID entry: no result to show
+            } else {
+                auto result = f();
+                end(on, entry, "= " + pe::Hex(static_cast<uint32_t>(result)));
+                return result;
+            }
         } catch (...) {
             end(on, entry, "stopped");
             throw;

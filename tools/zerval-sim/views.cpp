@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "images.h"
 #include "inputs.h"
+#include "mode_list_rules.h"
 #include "mode_text.h"
 #include "monitor.h"
 #include "number_text.h"
@@ -30,6 +32,23 @@ std::string ProfileShown(const Session &s)
 std::string BackendShown(const Session &s)
 {
     return s.inputs().host ? "the host build" : text::Printable(ImageShown(s.inputs()));
+}
+
+// The first probe of the last attach, when the services driver accepted some
+// and answered every one it accepted at another rate than asked: then that,
+// not a refusal, is why those modes are missing from the list.
+std::optional<sim::CallRecord> AllAcceptedAtAnotherRate(Session &s)
+{
+    std::optional<sim::CallRecord> first;
+    for (const sim::CallRecord &c : ServicesCallsSince(s.module(), s.lastAttachStart())) {
+        if (c.callee != sim::Callee::QueryMode || c.in.flags != ZERVAL_QUERY_ENUMERATE || !rules::Accepted(c))
+            continue;
+        if (rules::AnsweredAt(c, c.in.refresh))
+            return std::nullopt;
+        if (!first)
+            first = c;
+    }
+    return first;
 }
 
 } // namespace
@@ -78,6 +97,10 @@ void PrintTable(Session &s)
     else
         std::printf("%u modes published (ORVX_NUM_MODES %zu, records 0-%u left to the display driver)\n", count,
                     records.size(), ZERVAL_LEADING_RECORDS - 1);
+    if (const auto first = AllAcceptedAtAnotherRate(s))
+        std::printf("every mode the services driver accepted came back at another rate than asked, so none of them "
+                    "was published; the first: asked %s, answered %s\n",
+                    sim::DescribeQuery(first->in).c_str(), sim::DescribeQuery(first->out).c_str());
 }
 
 void PrintJson(Session &s)
@@ -117,12 +140,10 @@ void PrintJson(Session &s)
     std::cout << out.dump(2, ' ', false, replace) << "\n";
 }
 
-void PrintAsked(Session &s, size_t from)
+void PrintAsked(Session &s, CallMark from)
 {
-    const auto &calls = s.module().log.calls();
-    for (size_t i = from; i < calls.size(); ++i)
-        if (const auto &c = calls[i]; c.callee == sim::Callee::QueryMode || c.callee == sim::Callee::SetMode)
-            std::printf("  services driver was asked: %s\n", sim::Describe(c).c_str());
+    for (const sim::CallRecord &c : ServicesCallsSince(s.module(), from))
+        std::printf("  services driver was asked: %s\n", sim::Describe(c).c_str());
 }
 
 void PrintEdid(const std::string &path, const edid::Edid &e)

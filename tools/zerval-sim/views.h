@@ -20,7 +20,7 @@ void PrintTable(Session &s);
 void PrintJson(Session &s);
 // The services driver's pfnQueryMode and pfnSetMode calls from the log's
 // `from` on, one line each.
-void PrintAsked(Session &s, size_t from);
+void PrintAsked(Session &s, CallMark from);
 void PrintEdid(const std::string &path, const edid::Edid &e);
 
 #endif
