@@ -27,6 +27,9 @@ struct Crossing {
     std::string callee;   // module name of the called image; empty: a simulated routine
     std::string entry;    // the export or hook called: "_Attach@16", "pfnQueryMode"
     std::vector<uint32_t> args;
+    // Where it ran: for a call into an image, the address it entered; for a
+    // call to a simulated routine, the calling instruction.
+    uint32_t at = 0;
     uint32_t record = 0;       // a record handed to a hook: its address, 0 for none
     uint32_t recordBytes = 0;  // and its documented size
     std::optional<sim::Query> queryIn, queryOut;    // a ModeQuery as handed over and as handed back

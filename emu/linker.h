@@ -24,6 +24,7 @@ namespace emu {
 struct Neighbour {
     std::string module;
     pe::Image image;
+    std::string path = {};  // the file it was read from, for its debug information; empty: not known
 };
 
 // Where a loaded image lies in the guest.
@@ -32,6 +33,7 @@ struct LoadedImage {
     const pe::Image *image = nullptr;
     uint32_t base = 0;
     uint32_t size = 0;  // mapped bytes
+    std::string path = {};  // the file it was read from (Neighbour::path)
 
     bool contains(uint32_t address) const { return address >= base && address - base < size; }
     // The guest address of an export by name, or of the entry point by the

@@ -528,6 +528,9 @@ void Machine::onWatchedInstruction(uint32_t address, uint32_t size)
     try {
         switch (code_.instruction(address, size)) {
         case CodeChecks::Verdict::Run:
+            if (instructionSink_)
+                instructionSink_(address);
+            break;
         case CodeChecks::Verdict::Restart: break;
         case CodeChecks::Verdict::Limit:
             limitReached_ = true;
@@ -669,6 +672,7 @@ void Machine::onStub(uint32_t address)
         c.depth = static_cast<int>(crossings_.size());
         c.caller = loaded_[current_].module;
         c.entry = served.name;
+        c.at = code_.lastInstruction();
         crossingLog_.push_back(std::move(c));
     }
     const size_t logged = traced ? crossingLog_.size() - 1 : 0;

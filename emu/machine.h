@@ -25,6 +25,7 @@
 #include "linker.h"
 #include "pe_image.h"
 #include "pool_ledger.h"
+#include "source_lines.h"
 #include "verifier_pool.h"
 #include "video_port.h"
 
@@ -142,8 +143,20 @@ public:
     void freeForImage(uint32_t address);
     // The module name of the loaded image an address lies in; empty for none.
     std::string imageNameAt(uint32_t address) const;
-    // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every image.
+    // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every
+    // image; for an image read from a file with debug information, with the
+    // function and source line: "kelv.sys .text+0x62 (RVA 0x1062,
+    // KelvQueryMode at services_driver.c:76)".
     std::string locate(uint32_t address) const;
+    // "KelvQueryMode at services_driver.c:76" for code of a loaded image read
+    // from a file with debug information (Neighbour::path); empty for any
+    // other address.
+    std::string sourceLineAt(uint32_t address) const;
+    // With real images loaded: each of them (the module first), where it lies.
+    const std::vector<LoadedImage> &loadedImages() const { return loaded_; }
+    // Where every instruction a neighbour image runs goes, by address, as it
+    // is about to run (every one of theirs is watched); nowhere by default.
+    void setInstructionSink(std::function<void(uint32_t)> sink) { instructionSink_ = std::move(sink); }
 
 private:
     // The routines the simulated kernel and sibling drivers serve, and the
@@ -407,6 +420,8 @@ private:
     std::function<void(const std::string &)> debugSink_;
     size_t servedCrossing_ = SIZE_MAX;  // the running served call's crossingLog_ entry, if traced
     VideoPort videoPort_;
+    SourceLines sourceLines_;
+    std::function<void(uint32_t)> instructionSink_;
 };
 
 } // namespace emu

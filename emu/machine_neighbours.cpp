@@ -51,7 +51,7 @@ void Machine::loadNeighbours()
             throw Error(n.module + ": image larger than " + std::to_string(kImageSlot) + " bytes");
         try {
             const uint32_t size = load(n.image, base);
-            loaded_.push_back(LoadedImage{n.module, &n.image, base, size});
+            loaded_.push_back(LoadedImage{n.module, &n.image, base, size, n.path});
         } catch (const Error &e) {
             throw Error(n.module + ": " + e.what());
         }
@@ -97,10 +97,20 @@ std::string Machine::locate(uint32_t address) const
     const pe::Image &pe = loaded_.empty() ? image_ : *loaded_[image].image;
     const uint32_t rva = address - (loaded_.empty() ? kLoadBase : loaded_[image].base);
     const pe::Section *section = pe.sectionAt(rva);
+    const std::string source = sourceLineAt(address);
     return moduleName(image) + " " +
            (section != nullptr ? pe::Printable(section->name) + "+" + pe::Hex(rva - section->virtualAddress)
                                : std::string("headers")) +
-           " (RVA " + pe::Hex(rva) + ")";
+           " (RVA " + pe::Hex(rva) + (source.empty() ? "" : ", " + source) + ")";
+}
+
+std::string Machine::sourceLineAt(uint32_t address) const
+{
+    const size_t image = imageAt(address);
+    if (image == SIZE_MAX || loaded_.empty() || loaded_[image].path.empty())
+        return "";
+    const LoadedImage &l = loaded_[image];
+    return sourceLines_.at(l.path, l.image->imageBase, address - l.base);
 }
 
 std::string Machine::where(uint32_t address) const
@@ -196,6 +206,7 @@ void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t
     logged.caller = loaded_[from].module;
     logged.callee = loaded_[image].module;
     logged.entry = c.callee.entry;
+    logged.at = address;
     for (uint32_t i = 0; i < c.callee.argBytes / 4; ++i)
         logged.args.push_back(argAt(esp, static_cast<int>(i)));
     if (c.callee.hook)

@@ -38,16 +38,21 @@ set(ZERVAL_IMAGE_ARGS -DZERVAL_OTHER_IMPORT_LIBRARY=${ZERVAL_IMAGE_DIR}/libzerva
 zerval_add_image(zerval_image_msvc ${ZERVAL_IMAGE_MSVC_DIR} toolchain-i686-clang-cl.cmake zerval_image)
 install(DIRECTORY ${ZERVAL_SDK_DIR}/ DESTINATION .)
 
-# zerval_add_sdk_drivers(TARGET SOURCE_DIR BINARY_DIR): drivers cross-built
-# with mingw-w64 from the installed SDK only, after the image, as a neighbour
-# team would build them (find_package(zerval) with the SDK in
-# CMAKE_PREFIX_PATH, and the SDK's own toolchain file).
+# zerval_add_sdk_drivers(TARGET SOURCE_DIR BINARY_DIR [TOOLCHAIN]): drivers
+# cross-built with mingw-w64 (or with the SDK's TOOLCHAIN file named, such as
+# toolchain-i686-clang-cl.cmake) from the installed SDK only, after the
+# image, as a neighbour team would build them (find_package(zerval) with the
+# SDK in CMAKE_PREFIX_PATH, and the SDK's own toolchain file).
 function(zerval_add_sdk_drivers target source binary)
+  set(toolchain toolchain-i686-mingw.cmake)
+  if(ARGC GREATER 3)
+    set(toolchain ${ARGV3})
+  endif()
   ExternalProject_Add(${target}
     SOURCE_DIR ${source}
     BINARY_DIR ${binary}
     CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${ZERVAL_SDK_DIR}/share/zerval/toolchain-i686-mingw.cmake
+      -DCMAKE_TOOLCHAIN_FILE=${ZERVAL_SDK_DIR}/share/zerval/${toolchain}
       -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_PREFIX_PATH=${ZERVAL_SDK_DIR}
     INSTALL_COMMAND ""

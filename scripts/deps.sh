@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libunicorn-dev libzydis-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libclang-rt-14-dev clang-tidy cppcheck
-  clang-14 clang-tools-14 lld-14 llvm-14
+  clang-14 clang-tools-14 lld-14 llvm-14 llvm-14-dev
   edid-decode gdb lcov
   python3
 )

@@ -40,6 +40,8 @@ std::string ModuleFor(const Inputs &inputs, Role role)
 emu::Neighbour LoadNeighbour(Role role, const std::string &module, const std::string &path, const pe::Image &zerval)
 {
     emu::Neighbour n{module, Parse(path)};
+    if (path != "-")
+        n.path = path;  // its debug information, for the source lines of what it runs
     try {
         emu::CheckLoadable(n.image);
     } catch (const emu::Error &e) {

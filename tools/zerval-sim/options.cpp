@@ -127,7 +127,7 @@ Options ParseOptions(int argc, char **argv)
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
     std::string attachParam, irql, displayMode;
     std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
-    bool imageGiven = false;
+    bool imageGiven = false, coverageGiven = false;
 
     CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees.", "zerval-sim"};
     app.fallthrough();
@@ -140,6 +140,10 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--backend", backend, "image (default): the emulated zerval.sys; host: the host build");
     app.add_flag("--trace", o.trace.on, "print every call across the module's boundary to stderr, in order");
     app.add_option("--trace-entry", traceEntries, "trace only this entry (repeatable; implies --trace)");
+    app.add_option("--coverage", o.coverage,
+                   "write an lcov tracefile of the source lines each neighbour image with debug information ran "
+                   "(--services, --tv, --display)")
+        ->each([&](const std::string &) { coverageGiven = true; });
     app.add_option("--disable-row", disableRows, "set Disabled in catalogue row N before the attach (repeatable; 'all')");
     app.add_option("--row", rows, "N=WIDTHxHEIGHTxBPP: rewrite catalogue row N before the attach (repeatable)");
     app.add_option("--rates", rates, "HZ,HZ,...: rewrite the rate table from its first entry; freqTableSize follows");
@@ -266,6 +270,13 @@ Options ParseOptions(int argc, char **argv)
         throw UsageError("--init-fails and --empty-hook set the simulated services driver; --services replaces it");
     if (!in.display.empty() && (!attachParam.empty() || !attaches.empty()))
         throw UsageError("--display: the display driver makes the attach; --attach-param and --attaches do not apply");
+    if (coverageGiven && o.coverage.empty())
+        throw UsageError("--coverage: the path is empty");
+    if (!o.coverage.empty() && in.services.empty() && in.tv.empty() && in.display.empty())
+        throw UsageError("--coverage: counts the lines of the neighbour images; give --services, --tv or --display");
+    if (!o.coverage.empty() && (rq.command == Command::Profile || rq.command == Command::Edid ||
+                                rq.command == Command::Served))
+        throw UsageError(std::string("--coverage: ") + CommandOf(rq.command).name + " runs no image");
     if (rq.json && rq.matrix)
         throw UsageError("list: --json and --matrix are two different views; give one");
     for (const std::string &entry : traceEntries)

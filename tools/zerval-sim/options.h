@@ -90,6 +90,9 @@ struct Options {
     Scenario scenario;
     TraceRequest trace;
     Request request;
+    // --coverage: where the lcov tracefile of the lines the neighbour images
+    // ran goes; empty: none is written.
+    std::string coverage;
 };
 
 // The entries --trace-entry accepts, in the module's export order.

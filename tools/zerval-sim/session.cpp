@@ -145,7 +145,30 @@ Session::Session(const Options &options) : options_(options), profile_(ScenarioP
     module_ = MakeModule(options.inputs, options.trace.on);
     module_->adapter.profile = profile_;
     tracer_ = std::make_unique<Tracer>(*module_, options.trace.on, options.trace.entries);
-    start();
+    if (!options.coverage.empty())
+        coverage_ = std::make_unique<Coverage>(*MachineOf(*module_));
+    // What ran up to a fault is covered too.
+    try {
+        start();
+    } catch (...) {
+        writeCoverageAfterAll();
+        throw;
+    }
+}
+
+void Session::writeCoverage() const
+{
+    if (coverage_ != nullptr)
+        coverage_->write(options_.coverage);
+}
+
+void Session::writeCoverageAfterAll() const
+{
+    try {
+        writeCoverage();
+    } catch (const std::exception &e) {
+        Warn(e.what());  // the run's own error is the one line
+    }
 }
 
 Session::~Session() = default;
@@ -299,7 +322,14 @@ int WithSession(const Options &options, const std::function<int(Session &)> &com
 {
     try {
         Session session(options);
-        const int status = command(session);
+        int status = 0;
+        try {
+            status = command(session);
+        } catch (...) {
+            session.writeCoverageAfterAll();
+            throw;
+        }
+        session.writeCoverage();
         // A record handed to a hook outside the module's frames (the host
         // build records it; the emulator stops the image at once).
         if (!session.module().log.breaches().empty())

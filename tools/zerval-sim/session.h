@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "coverage.h"
 #include "module_under_test.h"
 #include "options.h"
 #include "profile.h"
@@ -44,6 +45,11 @@ public:
     const Inputs &inputs() const { return options_.inputs; }
     const std::vector<AttachOutcome> &attaches() const { return attaches_; }
     bool attached() const { return attaches_.back().returned; }
+    // With --coverage: the tracefile of what the neighbour images ran so far.
+    void writeCoverage() const;
+    // The same while the run stops with an error: a tracefile that cannot be
+    // written is only a warning then.
+    void writeCoverageAfterAll() const;
     // Where the last attach's calls begin.
     CallMark lastAttachStart() const { return lastAttachStart_; }
 
@@ -57,6 +63,7 @@ private:
     sim::Profile profile_;
     std::unique_ptr<ModuleUnderTest> module_;
     std::unique_ptr<Tracer> tracer_;
+    std::unique_ptr<Coverage> coverage_;  // with --coverage
     std::vector<AttachOutcome> attaches_;
     CallMark lastAttachStart_;
 };
