@@ -13,6 +13,7 @@ the score.
     mutation/mutate.py --only NAME[,NAME]    # some
     mutation/mutate.py --catalogue mutation/neighbour_inputs.txt   # one catalogue's
     mutation/mutate.py --each-backend        # judge each on every backend apart
+    mutation/mutate.py --tests '*EditedTables*'   # judged by those tests alone
     mutation/mutate.py --sample              # the fixed sample CI runs (host and GNU image)
     mutation/mutate.py --sample --in-build build   # the same in build/'s mutation targets (what CTest runs)
     mutation/mutate.py --check               # only check the catalogue against the sources
@@ -153,19 +154,21 @@ def run_steps(steps):
     return 0, output
 
 
-def suite_filter(backends, leave_out):
-    """The behaviour suite's tests on those backends, less leave_out."""
-    wanted = ":".join("*/" + b for b in backends)
+def suite_filter(backends, leave_out, tests="*"):
+    """The behaviour suite's tests (those named by the pattern `tests`) on
+    those backends, less leave_out."""
+    wanted = ":".join(tests + "/" + b for b in backends)
     return "--gtest_filter=" + wanted + (":-" + ":".join(leave_out) if leave_out else "")
 
 
 class Workspace:
-    def __init__(self, work, jobs, backends, leave_out=()):
+    def __init__(self, work, jobs, backends, leave_out=(), tests="*"):
         self.src = work / "src"
         self.build = work / "build"
         self.jobs = jobs
         self.backends = backends
         self.leave_out = list(leave_out)
+        self.tests = tests
 
     def prepare(self):
         self.src.mkdir(parents=True, exist_ok=True)
@@ -200,8 +203,8 @@ class Workspace:
     def suite(self, backends=None):
         backends = backends or self.backends
         selected = []
-        if backends != ALL_BACKENDS or self.leave_out:
-            selected = [suite_filter(backends, self.leave_out)]
+        if backends != ALL_BACKENDS or self.leave_out or self.tests != "*":
+            selected = [suite_filter(backends, self.leave_out, self.tests)]
         return run([str(self.build / "bin" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"] + selected,
                    SUITE_TIMEOUT, cwd=str(self.build))
 
@@ -307,6 +310,8 @@ def main():
     parser.add_argument("--catalogue", help="only this catalogue's mutants (a file of mutation/)")
     parser.add_argument("--each-backend", action="store_true",
                         help="run the suite on every backend apart; caught only when each catches it")
+    parser.add_argument("--tests", default="*",
+                        help="judge by the behaviour tests this gtest pattern names (without the backend) alone")
     parser.add_argument("--work", default=str(ROOT / "build" / "mutation"), help="where the copy and its build go")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--in-build", help="with --sample: judge in this build tree's mutation targets, not a copy")
@@ -338,9 +343,9 @@ def main():
         if args.sample and args.in_build:
             ws = BuildTreeWorkspace(Path(args.in_build).resolve(), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
         elif args.sample:
-            ws = Workspace(Path(args.work), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
+            ws = Workspace(Path(args.work).resolve(), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
         else:
-            ws = Workspace(Path(args.work), args.jobs, ALL_BACKENDS)
+            ws = Workspace(Path(args.work).resolve(), args.jobs, ALL_BACKENDS, tests=args.tests)
         ws.prepare()
         status, out = ws.compile()
         if status != 0:
