@@ -1,8 +1,8 @@
 #include <stdexcept>
 
+#include "host_backend.h"
 #include "module_under_test.h"
 
-std::unique_ptr<ModuleUnderTest> MakeHostModule();
 #if defined(ZERVAL_WITH_IMAGE_BACKEND)
 #include "image_backend.h"
 #endif

@@ -2,9 +2,11 @@
 // doubles as kernel and sibling drivers.
 #include <cstring>
 
+#include "caller_bytes.h"
 #include "driver_entry.h"
 #include "exported_data.h"
 #include "host_doubles.h"
+#include "host_backend.h"
 #include "host_reset.h"
 #include "module_under_test.h"
 
@@ -36,7 +38,7 @@ static_assert(SizesAgree(), "each host object is as large as the exported datum 
 
 class HostModule : public ModuleUnderTest {
 public:
-    HostModule()
+    explicit HostModule(const HostEntries &entries) : entries_(entries)
     {
         ZervalResetToLoad();
         // There is one host module: a new one takes the doubles over, and
@@ -57,21 +59,60 @@ public:
         const hostsim::EnteredFrom entered(__builtin_frame_address(0));
         return static_cast<uint32_t>(::DriverEntry(nullptr, nullptr));
     }
+    // The result byte and the records travel in blocks of their own among
+    // fill bytes: what the entry wrote beside them is a breach.
     uint8_t lDllAttach(uint32_t context, uint32_t param, uint32_t modeParam, uint32_t attachParam,
                        uint8_t *resultByte) override
     {
-        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
-        return ::lDllAttach(context, param, modeParam, attachParam, resultByte);
+        std::optional<caller::HostBlock> block;
+        if (resultByte != nullptr)
+            block.emplace(resultByte, 1);
+        result_ = block ? &*block : nullptr;
+        uint8_t r;
+        {
+            const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+            r = entries_.lDllAttach(context, param, modeParam, attachParam, block ? block->data() : nullptr);
+        }
+        result_ = nullptr;
+        if (block)
+            report(*block, "lDllAttach", "result byte", resultByte);
+        return r;
     }
     void vValidateMode(VIDEO_MODE_INFORMATION *mode, uint32_t flags) override
     {
-        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
-        ::vValidateMode(mode, flags);
+        std::optional<caller::HostBlock> block;
+        if (mode != nullptr)
+            block.emplace(mode, sizeof *mode);
+        {
+            const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+            entries_.vValidateMode(block ? reinterpret_cast<VIDEO_MODE_INFORMATION *>(block->data()) : nullptr, flags);
+        }
+        if (block)
+            report(*block, "vValidateMode", "mode record", mode);
     }
     uint32_t SetMode(const VIDEO_MODE_INFORMATION *mode, uint32_t option) override
     {
-        const hostsim::EnteredFrom entered(__builtin_frame_address(0));
-        return ::SetMode(mode, option);
+        std::optional<caller::HostBlock> block;
+        if (mode != nullptr)
+            block.emplace(mode, sizeof *mode);
+        uint32_t r;
+        {
+            const hostsim::EnteredFrom entered(__builtin_frame_address(0));
+            r = entries_.SetMode(block ? reinterpret_cast<const VIDEO_MODE_INFORMATION *>(block->data()) : nullptr,
+                                 option);
+        }
+        if (block) {
+            const std::string breach = block->breach("SetMode", "mode record", true);
+            if (!breach.empty())
+                log.breach(breach);
+        }
+        return r;
+    }
+    std::optional<uint8_t> resultByteNow() override
+    {
+        if (result_ == nullptr)
+            return std::nullopt;
+        return *result_->data();
     }
     uint8_t Orvalen_Function(uint32_t value) override
     {
@@ -112,12 +153,32 @@ public:
     }
 
 private:
+    // Hands the block's content back to the caller, and what the entry wrote
+    // beside it to the log.
+    void report(const caller::HostBlock &block, const char *entry, const char *what, void *out)
+    {
+        block.copyOut(out);
+        const std::string breach = block.breach(entry, what);
+        if (!breach.empty())
+            log.breach(breach);
+    }
+
     static uint8_t *locate(const std::string &name, uint32_t offset, uint32_t size)
     {
         return static_cast<uint8_t *>(kHostData[LocateExportedData(name, offset, size)].address) + offset;
     }
+
+    HostEntries entries_;
+    caller::HostBlock *result_ = nullptr;  // while lDllAttach runs with a result byte
 };
 
 } // namespace
 
-std::unique_ptr<ModuleUnderTest> MakeHostModule() { return std::make_unique<HostModule>(); }
+HostEntries ModuleEntries() { return HostEntries{::lDllAttach, ::vValidateMode, ::SetMode}; }
+
+std::unique_ptr<ModuleUnderTest> MakeHostModule(const HostEntries &entries)
+{
+    return std::make_unique<HostModule>(entries);
+}
+
+std::unique_ptr<ModuleUnderTest> MakeHostModule() { return MakeHostModule(ModuleEntries()); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,13 @@ public:
     virtual uint8_t MeltoBiosDll(uint32_t a, uint32_t b, uint32_t c) = 0;
     virtual uint32_t GetFreeFramebufferSize() = 0;
     virtual uint32_t BiosDllSetInitialValue() = 0;
+    // The byte at pResult as the module sees it now, for a neighbour's hook
+    // to read while lDllAttach runs (a sibling driver may learn its address
+    // through AttachParam); nothing outside an attach or when pResult is NULL.
+    // The byte, and a record handed to vValidateMode or SetMode, lie among
+    // bytes of the caller's own: a write beside them is a fault naming the
+    // entry (a breach in the log on the host, emu::Fault from an image).
+    virtual std::optional<uint8_t> resultByteNow() = 0;
 
     // Exported data by name.
     virtual void readData(const std::string &name, uint32_t offset, void *out, uint32_t size) = 0;

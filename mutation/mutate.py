@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """Mutation testing of the module.
 
-Applies each fault of mutation/catalogue.txt in turn to a private copy of the
-sources (the working tree is never written), rebuilds the behaviour suite and
-the driver image there, and runs the suite on both backends, stopping at the
-first failing test.  Prints one line per mutant (caught, and by what; or
-survived), the diff of every survivor, and the score.
+Applies each fault of the catalogues (mutation/catalogue.txt, and
+mutation/neighbour_inputs.txt: what the neighbours hand the module) in turn
+to a private copy of the sources (the working tree is never written),
+rebuilds the behaviour suite and the driver image there, and runs the suite
+on both backends, stopping at the first failing test.  Prints one line per
+mutant (caught, and by what; or survived), the diff of every survivor, and
+the score.
 
     mutation/mutate.py                       # every mutant
     mutation/mutate.py --only NAME[,NAME]    # some
+    mutation/mutate.py --catalogue mutation/neighbour_inputs.txt   # one catalogue's
+    mutation/mutate.py --each-backend        # judge each on every backend apart
+    mutation/mutate.py --tests '*EditedTables*'   # judged by those tests alone
     mutation/mutate.py --sample              # the fixed sample CI runs (host and GNU image)
     mutation/mutate.py --sample --in-build build   # the same in build/'s mutation targets (what CTest runs)
     mutation/mutate.py --check               # only check the catalogue against the sources
@@ -29,7 +34,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-CATALOGUE = ROOT / "mutation" / "catalogue.txt"
+CATALOGUES = [ROOT / "mutation" / "catalogue.txt", ROOT / "mutation" / "neighbour_inputs.txt"]
 # The fixed sample CI runs, so the machinery cannot rot: a fault in each of
 # the module's parts (the mode-list build, the mode services, the forwarded
 # entries), judged on the host build and the GNU image.  The full run judges
@@ -75,6 +80,18 @@ def parse_catalogue(path):
         if m["name"] in names:
             raise CatalogueError(f"{path.name}:{m['line']}: mutant {m['name']} named twice")
         names.add(m["name"])
+    return mutants
+
+
+def parse_catalogues(paths):
+    """Every mutant of the catalogues, each name once across them."""
+    mutants, names = [], set()
+    for path in paths:
+        for m in parse_catalogue(path):
+            if m["name"] in names:
+                raise CatalogueError(f"{path.name}:{m['line']}: mutant {m['name']} named in another catalogue too")
+            names.add(m["name"])
+            mutants.append(m)
     return mutants
 
 
@@ -137,19 +154,21 @@ def run_steps(steps):
     return 0, output
 
 
-def suite_filter(backends, leave_out):
-    """The behaviour suite's tests on those backends, less leave_out."""
-    wanted = ":".join("*/" + b for b in backends)
+def suite_filter(backends, leave_out, tests="*"):
+    """The behaviour suite's tests (those named by the pattern `tests`) on
+    those backends, less leave_out."""
+    wanted = ":".join(tests + "/" + b for b in backends)
     return "--gtest_filter=" + wanted + (":-" + ":".join(leave_out) if leave_out else "")
 
 
 class Workspace:
-    def __init__(self, work, jobs, backends, leave_out=()):
+    def __init__(self, work, jobs, backends, leave_out=(), tests="*"):
         self.src = work / "src"
         self.build = work / "build"
         self.jobs = jobs
         self.backends = backends
         self.leave_out = list(leave_out)
+        self.tests = tests
 
     def prepare(self):
         self.src.mkdir(parents=True, exist_ok=True)
@@ -181,10 +200,11 @@ class Workspace:
             steps.append(["cmake", "--build", str(self.build / "image-gnu"), "-j", str(self.jobs)])
         return run_steps(steps)
 
-    def suite(self):
+    def suite(self, backends=None):
+        backends = backends or self.backends
         selected = []
-        if self.backends != ALL_BACKENDS or self.leave_out:
-            selected = [suite_filter(self.backends, self.leave_out)]
+        if backends != ALL_BACKENDS or self.leave_out or self.tests != "*":
+            selected = [suite_filter(backends, self.leave_out, self.tests)]
         return run([str(self.build / "bin" / "zerval_tests"), "--gtest_fail_fast", "--gtest_brief=1"] + selected,
                    SUITE_TIMEOUT, cwd=str(self.build))
 
@@ -223,10 +243,11 @@ class BuildTreeWorkspace:
 
     compile_mutant = compile
 
-    def suite(self):
+    def suite(self, backends=None):
         env = dict(os.environ, ZERVAL_IMAGE=str(self.build / "mutation" / "image-gnu" / "zerval.sys"))
         return run([str(self.build / "bin" / "zerval_tests_mutant"), "--gtest_fail_fast", "--gtest_brief=1",
-                    suite_filter(self.backends, self.leave_out)], SUITE_TIMEOUT, cwd=str(self.build), env=env)
+                    suite_filter(backends or self.backends, self.leave_out)], SUITE_TIMEOUT, cwd=str(self.build),
+                   env=env)
 
 
 def first_failure(output):
@@ -236,8 +257,21 @@ def first_failure(output):
     return None
 
 
-def judge(ws, m):
-    """Applies one mutant to the copy, builds, runs; restores the copy."""
+def verdict_of(status, out):
+    """What one run of the suite says of a mutant."""
+    if status is None:
+        return "caught", "hang (suite timed out)"
+    if status == 0:
+        return "survived", ""
+    if status < 0:
+        return "caught", f"crash (signal {-status})"
+    return "caught", first_failure(out) or f"suite exit {status}"
+
+
+def judge(ws, m, each_backend=False):
+    """Applies one mutant to the copy, builds, runs; restores the copy.  With
+    each_backend, the suite runs on every backend apart, and the mutant is
+    caught only when every one of them catches it."""
     path = ws.src / m["file"]
     original = path.read_text()
     try:
@@ -248,14 +282,11 @@ def judge(ws, m):
                 return "stillborn", "build timed out"
             errors = [line for line in out.splitlines() if "error" in line]
             return "stillborn", "does not build: " + (errors[0].strip() if errors else "(no error line)")
-        status, out = ws.suite()
-        if status is None:
-            return "caught", "hang (suite timed out)"
-        if status == 0:
-            return "survived", ""
-        if status < 0:
-            return "caught", f"crash (signal {-status})"
-        return "caught", first_failure(out) or f"suite exit {status}"
+        if not each_backend:
+            return verdict_of(*ws.suite())
+        verdicts = [(b,) + verdict_of(*ws.suite([b])) for b in ws.backends]
+        how = "; ".join(f"{b}: {how or verdict}" for b, verdict, how in verdicts)
+        return ("caught" if all(v == "caught" for _, v, _ in verdicts) else "survived"), how
     finally:
         path.write_text(original)
 
@@ -275,7 +306,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", help="comma-separated mutant names")
     parser.add_argument("--sample", action="store_true", help="the fixed sample CI runs")
-    parser.add_argument("--check", action="store_true", help="check the catalogue against the sources, build nothing")
+    parser.add_argument("--check", action="store_true", help="check the catalogues against the sources, build nothing")
+    parser.add_argument("--catalogue", help="only this catalogue's mutants (a file of mutation/)")
+    parser.add_argument("--each-backend", action="store_true",
+                        help="run the suite on every backend apart; caught only when each catches it")
+    parser.add_argument("--tests", default="*",
+                        help="judge by the behaviour tests this gtest pattern names (without the backend) alone")
     parser.add_argument("--work", default=str(ROOT / "build" / "mutation"), help="where the copy and its build go")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--in-build", help="with --sample: judge in this build tree's mutation targets, not a copy")
@@ -284,13 +320,19 @@ def main():
     # SIGTERM unwinds like Ctrl-C, so the copy is restored either way.
     signal.signal(signal.SIGTERM, interrupted)
     try:
-        mutants = parse_catalogue(CATALOGUE)
+        mutants = parse_catalogues(CATALOGUES)
         errors = check_against(mutants, ROOT)
         if errors:
             raise CatalogueError("the catalogue no longer matches the sources:\n  " + "\n  ".join(errors))
         if args.check:
             print(f"catalogue: {len(mutants)} mutants, every snippet found once")
             return 0
+        if args.catalogue:
+            chosen = Path(args.catalogue).resolve()
+            if chosen not in CATALOGUES:
+                raise CatalogueError(f"{args.catalogue}: not one of the catalogues (" +
+                                     ", ".join(str(c.relative_to(ROOT)) for c in CATALOGUES) + ")")
+            mutants = parse_catalogue(chosen)
         wanted = SAMPLE if args.sample else (args.only.split(",") if args.only else None)
         if wanted is not None:
             unknown = [n for n in wanted if n not in {m["name"] for m in mutants}]
@@ -301,9 +343,9 @@ def main():
         if args.sample and args.in_build:
             ws = BuildTreeWorkspace(Path(args.in_build).resolve(), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
         elif args.sample:
-            ws = Workspace(Path(args.work), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
+            ws = Workspace(Path(args.work).resolve(), args.jobs, SAMPLE_BACKENDS, SAMPLE_LEAVES_OUT)
         else:
-            ws = Workspace(Path(args.work), args.jobs, ALL_BACKENDS)
+            ws = Workspace(Path(args.work).resolve(), args.jobs, ALL_BACKENDS, tests=args.tests)
         ws.prepare()
         status, out = ws.compile()
         if status != 0:
@@ -316,7 +358,7 @@ def main():
         width = max(len(m["name"]) for m in mutants)
         for i, m in enumerate(mutants, 1):
             started = time.monotonic()
-            verdict, how = judge(ws, m)
+            verdict, how = judge(ws, m, args.each_backend)
             if verdict == "survived" and "equivalent" in m:
                 verdict, how = "equivalent", m["equivalent"]
             results.append((m, verdict))

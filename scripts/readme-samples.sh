@@ -32,7 +32,11 @@
 #   scripts/readme-samples.sh --check    exit 1, showing the difference, when
 #                                        a page is not what the tools print
 # SIM (default build/bin/zerval-sim) names the build's zerval-sim; the build
-# installed for the kit's samples is the one it lies in.
+# installed for the kit's samples is the one it lies in.  The ./run.sh
+# samples speak of that build folder as build/, the source tree's: in any
+# other build folder, a build/ path among a sample's arguments names the
+# build folder SIM lies in, and that folder is shown as build/ in what the
+# tool prints.
 set -Eeuo pipefail
 # A command that fails where nothing else reports it still gets one line.
 trap 'echo "readme-samples: error: stopped at line $LINENO by a command that failed (${page:-before any page})" >&2' ERR
@@ -44,7 +48,9 @@ if [[ ! -x $sim ]]; then
   echo "readme-samples: error: $sim: no such program; build first (scripts/build.sh)" >&2
   exit 1
 fi
-build=$(cd "$(dirname "$sim")/.." && pwd)
+build=$(cd "$(dirname "$sim")/.." && pwd -P)
+source_root=$(pwd -P)
+build_from_root=$(realpath --relative-to="$source_root" "$build")
 
 generated=$(mktemp)
 scratch=''
@@ -85,6 +91,26 @@ wine_runs() {
   [[ $wine_able == yes ]]
 }
 
+# The words of a ./run.sh sample's arguments, each build/ path made one in
+# the build folder, in the array $words.
+in_build() {
+  local word
+  words=()
+  # shellcheck disable=SC2086 # the arguments are words, as on a command line
+  for word in $1; do
+    [[ $word == build/* ]] && word=$build/${word#build/}
+    words+=("$word")
+  done
+}
+
+# What the tool printed, with the build folder shown as build/: by its full
+# path, and by its path from the source tree when it lies there.
+as_build() {
+  [[ $build_from_root == build ]] && return 0
+  out=${out//"$build/"/build/}
+  [[ $build_from_root == ..* ]] || out=${out//"$build_from_root/"/build/}
+}
+
 # run COMMAND ARGS: what the sample shows, in $out; its status in $ran.
 run() {
   local command=$1 args=$2
@@ -92,8 +118,10 @@ run() {
   # shellcheck disable=SC2086 # the arguments are words, as on a command line
   case $command in
     ./run.sh)
-      if [[ -n $stderr ]]; then out=$("$sim" $args 2>&1 >/dev/null) || true
-      else out=$("$sim" $args) || ran=$?; fi ;;
+      in_build "$args"
+      if [[ -n $stderr ]]; then out=$("$sim" "${words[@]}" 2>&1 >/dev/null) || true
+      else out=$("$sim" "${words[@]}") || ran=$?; fi
+      as_build ;;
     DIR/bin/zerval-sim)
       if [[ -n $stderr ]]; then out=$(cd "$scratch" && $command $args 2>&1 >/dev/null) || true
       else out=$(cd "$scratch" && $command $args) || ran=$?; fi ;;

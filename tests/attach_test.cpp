@@ -94,6 +94,58 @@ TEST_P(AttachTest, FailedInitWipesTableAndKeepsEverythingElse)
     EXPECT_EQ(m->log.count(Callee::GetFreeFramebufferSize), 0u);
 }
 
+// The byte at pResult as the sibling drivers see it while the attach runs (a
+// sibling may know its address, through AttachParam): untouched through
+// Attach and pfnInit, 0 from the first probe of the mode-list build on; after
+// a failed pfnInit never written.
+TEST_P(AttachTest, ResultByteIsClearedAfterInitAndBeforeTheFirstProbe)
+{
+    std::vector<int> seen;  // -1: no byte to read
+    auto look = [this, &seen] {
+        const std::optional<uint8_t> byte = m->resultByteNow();
+        seen.push_back(byte ? *byte : -1);
+    };
+    m->adapter.onAttach = [look](sim::HookTable &table) {
+        look();
+        FillAllBut(table, Hook::TvControl);
+    };
+    bool initSucceeds = true;
+    m->adapter.onInit = [look, &initSucceeds](const sim::InitBuffer &) {
+        look();
+        return initSucceeds ? 1u : 0u;
+    };
+    m->adapter.onQueryMode = [look](sim::Query &) {
+        look();
+        return 1u;
+    };
+
+    uint8_t result = 0x5A;
+    ASSERT_EQ(m->attach(&result), TRUE);
+    EXPECT_EQ(result, 0);
+    // Attach, pfnInit, then the two probes of every combination.
+    ASSERT_EQ(seen.size(), 2 + accept_all::Probes());
+    EXPECT_EQ(seen[0], 0x5A) << "during Attach";
+    EXPECT_EQ(seen[1], 0x5A) << "during pfnInit";
+    for (size_t i = 2; i < seen.size(); ++i)
+        ASSERT_EQ(seen[i], 0) << "during probe " << i - 2;
+    EXPECT_FALSE(m->resultByteNow().has_value()) << "after the attach";
+
+    seen.clear();
+    initSucceeds = false;
+    result = 0xC3;
+    ASSERT_EQ(m->attach(&result), FALSE);
+    EXPECT_EQ(result, 0xC3);
+    EXPECT_EQ(seen, (std::vector<int>{0xC3, 0xC3}));
+
+    // With no result byte there is none to see.
+    seen.clear();
+    initSucceeds = true;
+    ASSERT_EQ(m->lDllAttach(1, 2, 3, 4, nullptr), TRUE);
+    ASSERT_EQ(seen.size(), 2 + accept_all::Probes());
+    EXPECT_EQ(seen.front(), -1);
+    EXPECT_EQ(seen.back(), -1);
+}
+
 TEST_P(AttachTest, InitResultCountsByLowByteOnly)
 {
     m->adapter.onInit = [](const sim::InitBuffer &) { return 0x100u; };

@@ -192,6 +192,7 @@ TEST(Edid, WithoutRangeLimitsOnlyTheListedTimingsAreUsable)
         const edid::Edid e = edid::Decode(Bytes(kData + "/" + file));
         ASSERT_FALSE(e.range);
         const nlohmann::json list = PublishedWith(file);
+        ASSERT_FALSE(list["modes"].empty());
         for (const auto &m : list["modes"]) {
             const uint32_t w = m["width"], h = m["height"], hz = m["frequency"];
             const bool listed = std::any_of(e.timings.begin(), e.timings.end(), [&](const edid::Timing &t) {

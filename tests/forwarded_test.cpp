@@ -23,14 +23,19 @@ TEST_P(ForwardedTest, FunctionForwardsValueAndLowByteOfResult)
     m->adapter.onFunction = [](uint32_t v) { return v == 0xCAFEF00Du ? 1u : 0u; };
     EXPECT_EQ(m->Orvalen_Function(0xCAFEF00Du), TRUE);
     EXPECT_EQ(m->log.of(Callee::Function).at(0).args[0], 0xCAFEF00Du);
-    m->adapter.onFunction = [](uint32_t) { return 0x100u; };
-    EXPECT_EQ(m->Orvalen_Function(0), FALSE);
+    // The hook's BOOLEAN is handed back as it is, not made 0 or 1: every
+    // value of its low byte, whatever the upper bits hold.
+    for (uint32_t answer : {0x100u, 2u, 0x7Fu, 0x80u, 0xFEu, 0xFFu, 0x1234u, 0xFFFFFF02u}) {
+        SCOPED_TRACE(answer);
+        m->adapter.onFunction = [answer](uint32_t) { return answer; };
+        EXPECT_EQ(m->Orvalen_Function(0), static_cast<uint8_t>(answer));
+    }
 }
 
 TEST_P(ForwardedTest, PassThroughNonNegativeReturnsLowByteWithoutTv)
 {
     ASSERT_EQ(m->attach(), TRUE);
-    for (int32_t answer : {0, 0x100, 0x7FFFFF01}) {
+    for (int32_t answer : {0, 0x100, 0x7FFFFF01, 2, 0x7F, 0x80, 0xFE, 0x1234}) {
         SCOPED_TRACE(answer);
         m->log.clear();
         m->adapter.onPassThrough = [answer](uint32_t, uint32_t, uint32_t) { return answer; };
@@ -53,6 +58,9 @@ TEST_P(ForwardedTest, PassThroughNegativeAsksTheTvDriver)
         m->adapter.onPassThrough = [answer](uint32_t, uint32_t, uint32_t) { return answer; };
         m->adapter.onTvControl = [](uint32_t, uint32_t, uint32_t) { return 0x12345601u; };
         EXPECT_EQ(m->MeltoBiosDll(0xA, 0xB, 0xC), 1u);
+        // Its low byte as it is, not made 0 or 1.
+        m->adapter.onTvControl = [](uint32_t, uint32_t, uint32_t) { return 0x123456A7u; };
+        EXPECT_EQ(m->MeltoBiosDll(0xA, 0xB, 0xC), 0xA7u);
         const auto tv = m->log.of(Callee::TvControl).at(0);
         EXPECT_EQ(tv.args[0], 0xAu);
         EXPECT_EQ(tv.args[1], 0xBu);

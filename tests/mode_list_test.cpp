@@ -131,7 +131,9 @@ TEST_P(ModeListTest, EveryAnswerAt60HzGivesOneModePerRow)
     answerEveryQueryAt(60);
     ASSERT_EQ(m->attach(), TRUE);
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), 58u);
-    for (const auto &r : modes())
+    const auto list = modes();
+    ASSERT_EQ(list.size(), 58u);
+    for (const auto &r : list)
         EXPECT_EQ(r.Frequency, 60u);
 }
 
@@ -179,7 +181,9 @@ TEST_P(ModeListTest, SecondProbeDecidesTheMarkFirstProbeTheValues)
     };
     ASSERT_EQ(m->attach(), TRUE);
     ASSERT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes());
-    for (const auto &r : modes()) {
+    const auto list = modes();
+    ASSERT_EQ(list.size(), accept_all::Modes());
+    for (const auto &r : list) {
         EXPECT_EQ(r.Length, r.BitsPerPlane == 8 ? 80u : 0u);
         EXPECT_EQ(r.DriverSpecificAttributeFlags, 0xABCDu);
     }
@@ -196,7 +200,10 @@ TEST_P(ModeListTest, SecondProbeAtAnotherRateIsUnusable)
         return 1u;
     };
     ASSERT_EQ(m->attach(), TRUE);
-    for (const auto &r : modes())
+    // Every combination is published, each unusable.
+    const auto list = modes();
+    ASSERT_EQ(list.size(), accept_all::Modes());
+    for (const auto &r : list)
         ASSERT_EQ(r.Length, 0u);
 }
 
@@ -211,8 +218,11 @@ TEST_P(ModeListTest, DisabledRowContributesNothing)
         m->log.clear();
         ASSERT_EQ(m->attach(), TRUE);
         EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes() - 16u);
-        for (const auto &r : modes())
+        const auto list = modes();
+        ASSERT_EQ(list.size(), accept_all::Modes() - 16u);
+        for (const auto &r : list)
             EXPECT_FALSE(Is(r, 640, 480, 8));
+        ASSERT_EQ(m->log.count(Callee::QueryMode), accept_all::Probes() - 2u * 16u);
         for (const auto &probe : m->log.of(Callee::QueryMode))
             ASSERT_FALSE(probe.in.width == 640 && probe.in.height == 480 && probe.in.bitsPerPixel == 8);
     }
@@ -269,9 +279,11 @@ TEST_P(ModeListTest, RateOf256OrMoreNeverMatches)
     ASSERT_EQ(m->attach(), TRUE);
     // 57 rows are probed at the first rate (1024x768x24 only at 60 Hz).
     EXPECT_EQ(m->u32("NumModesFromBIOSDLL"), accept_all::Modes() - 57u);
-    for (const auto &r : modes())
+    const auto list = modes();
+    ASSERT_EQ(list.size(), accept_all::Modes() - 57u);
+    for (const auto &r : list)
         EXPECT_NE(r.Frequency, 44u);
-    EXPECT_EQ(modes()[0].Frequency, 48u);
+    EXPECT_EQ(list[0].Frequency, 48u);
 }
 
 TEST_P(ModeListTest, RateIsTheEntrysLow16Bits)
@@ -287,7 +299,9 @@ TEST_P(ModeListTest, RateIsTheEntrysLow16Bits)
         ASSERT_NE(probe.in.refresh, 60u);
     }
     EXPECT_EQ(m->log.count(Callee::QueryMode), 57u * 16u + (accept_all::Modes() - 58u));
-    for (const auto &r : modes())
+    const auto without60 = modes();
+    ASSERT_EQ(without60.size(), accept_all::Modes() - 57u - 1u);
+    for (const auto &r : without60)
         ASSERT_NE(r.Frequency, 60u);
 
     m->setRate(3, 0x1003C);

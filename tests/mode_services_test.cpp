@@ -83,6 +83,32 @@ TEST_P(ModeServicesTest, ValidateRejectsOtherRateAndByteOnlyResult)
     EXPECT_EQ(r.Length, 0u);
 }
 
+// Whatever the services driver answers, vValidateMode writes the record's
+// Length and nothing else of it.
+TEST_P(ModeServicesTest, ValidateWritesLengthOnly)
+{
+    m->adapter.onQueryMode = [](sim::Query &q) {
+        q = sim::Query{32, 1, 2, static_cast<uint16_t>(q.refresh | 0x180), 0xFFFFFFFFu, 0xFFFFFFFFu};
+        return 1u;
+    };
+    for (uint32_t length : {0u, 80u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(length);
+        // Every field the module does not write holds a pattern of its own.
+        VIDEO_MODE_INFORMATION r;
+        std::memset(&r, 0x5C, sizeof r);
+        r.VisScreenWidth = 1024;
+        r.VisScreenHeight = 768;
+        r.BitsPerPlane = 16;
+        r.Frequency = 75;
+        r.Length = length;
+        VIDEO_MODE_INFORMATION expected = r;
+        expected.Length = 80;  // 0x180 | 75 answers 75 once bit 7 is masked
+        m->vValidateMode(&r, 0);
+        EXPECT_EQ(std::memcmp(&r, &expected, sizeof r), 0);
+    }
+    EXPECT_EQ(m->log.count(Callee::QueryMode), 3u);
+}
+
 TEST_P(ModeServicesTest, ValidateWithNullRecordDoesNothing)
 {
     m->vValidateMode(nullptr, 0);
@@ -127,6 +153,22 @@ TEST_P(ModeServicesTest, SetModeHandsOverTheQueryAsAnswered)
     const auto s = m->log.of(Callee::SetMode).at(0);
     EXPECT_EQ(s.in, (sim::Query{8, 640, 480, 0x3C, 0xDEAD0000u, 0x80000000u}));
     EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+}
+
+// SetMode neither reads the record's Length nor writes any of it: a record
+// marked unusable is set like any other, and stays as it was.
+TEST_P(ModeServicesTest, SetModeNeitherReadsNorWritesLength)
+{
+    for (uint32_t length : {0u, 80u}) {
+        SCOPED_TRACE(length);
+        m->log.clear();
+        auto r = Record(800, 600, 16, 60, 0x7);
+        r.Length = length;
+        const auto before = r;
+        EXPECT_EQ(m->SetMode(&r, 1), 0u);
+        EXPECT_EQ(m->log.count(Callee::SetMode), 1u);
+        EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
+    }
 }
 
 TEST_P(ModeServicesTest, SetModeRefusedQueryReturns87WithoutSetting)
