@@ -238,10 +238,15 @@ class BuildTreeWorkspace:
                 shutil.copy2(ROOT / entry, self.src / entry)
 
     def compile(self):
+        # The unmutated copy with its dependencies checked: a header the
+        # harness or the suite share with the module may have changed since
+        # the last sample, which target/fast would not notice.
+        return run_steps([["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target"] + self.targets])
+
+    def compile_mutant(self):
+        # A mutant changes one source file of the module: its objects alone.
         return run_steps([["cmake", "--build", str(self.build), "-j", str(self.jobs), "--target", target + "/fast"]
                           for target in self.targets])
-
-    compile_mutant = compile
 
     def suite(self, backends=None):
         env = dict(os.environ, ZERVAL_IMAGE=str(self.build / "mutation" / "image-gnu" / "zerval.sys"))

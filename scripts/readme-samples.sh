@@ -106,7 +106,6 @@ in_build() {
 # What the tool printed, with the build folder shown as build/: by its full
 # path, and by its path from the source tree when it lies there.
 as_build() {
-  [[ $build_from_root == build ]] && return 0
   out=${out//"$build/"/build/}
   [[ $build_from_root == ..* ]] || out=${out//"$build_from_root/"/build/}
 }
