@@ -20,6 +20,7 @@ const ZydisFormatter &Formatter()
     static const ZydisFormatter formatter = [] {
         ZydisFormatter f;
         const bool ok = ZYAN_SUCCESS(ZydisFormatterInit(&f, ZYDIS_FORMATTER_STYLE_INTEL)) &&
+                        ZYAN_SUCCESS(ZydisFormatterSetProperty(&f, ZYDIS_FORMATTER_PROP_FORCE_SIZE, ZYAN_TRUE)) &&
                         ZYAN_SUCCESS(ZydisFormatterSetProperty(&f, ZYDIS_FORMATTER_PROP_HEX_UPPERCASE, ZYAN_FALSE)) &&
                         ZYAN_SUCCESS(ZydisFormatterSetProperty(&f, ZYDIS_FORMATTER_PROP_ADDR_PADDING_ABSOLUTE,
                                                                ZYDIS_PADDING_DISABLED)) &&
