@@ -144,6 +144,10 @@ public:
     std::string imageNameAt(uint32_t address) const;
     // "kelv.sys .text+0x62 (RVA 0x1062)", or the bare address outside every image.
     std::string locate(uint32_t address) const;
+    // ": " and the instruction at `address` in Intel syntax (": mov dword ptr
+    // [eax+0x10], 0xdeadbeef"), to follow where a message places it; nothing
+    // where no byte can be read there.
+    std::string instructionText(uint32_t address) const;
 
 private:
     // The routines the simulated kernel and sibling drivers serve, and the

@@ -152,7 +152,9 @@ void Machine::crossingReturn(uint32_t esp)
 
     // The return instruction: the last one run, in the callee.
     if (const std::string breach = ReturnBreach(uc(), c.frame, esp); !breach.empty())
-        throw Fault(c.name + ": " + breach + "; it returned at " + locate(code_.lastInstruction()), culpritOf(c.to));
+        throw Fault(c.name + ": " + breach + "; it returned at " + locate(code_.lastInstruction()) +
+                        instructionText(code_.lastInstruction()),
+                    culpritOf(c.to));
 }
 
 // A call from one loaded image into another: named, checked for the record
@@ -244,7 +246,7 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
         what += "at " + pe::Hex(address) + " in its caller's stack frame, " + std::to_string(at - argsEnd) +
                 " bytes above its arguments";
     }
-    fail(what + "; the write at " + where(eip), culpritOf(writer));
+    fail(what + "; the write at " + where(eip) + instructionText(eip), culpritOf(writer));
 }
 
 } // namespace emu
