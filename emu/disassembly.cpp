@@ -12,9 +12,6 @@ namespace emu {
 
 namespace {
 
-// The longest an i386 instruction may be.
-constexpr size_t kLongestInstruction = 15;
-
 const ZydisFormatter &Formatter()
 {
     static const ZydisFormatter formatter = [] {
@@ -38,7 +35,7 @@ const ZydisFormatter &Formatter()
 std::string NotDecodable(const uint8_t *bytes, size_t size)
 {
     std::string text = "(bytes not decodable:";
-    for (size_t i = 0; i < std::min(size, kLongestInstruction); ++i) {
+    for (size_t i = 0; i < std::min<size_t>(size, kLongestInstruction); ++i) {
         char hex[4];
         std::snprintf(hex, sizeof hex, " %02x", bytes[i]);
         text += hex;

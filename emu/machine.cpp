@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include "disassembly.h"
+#include "x86_decoder.h"
 
 #include <unicorn/unicorn.h>
 
@@ -536,7 +537,7 @@ void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(addres
 std::string Machine::instructionText(uint32_t address) const
 {
     // The longest an instruction may be, or as much as is mapped.
-    uint8_t bytes[15];
+    uint8_t bytes[kLongestInstruction];
     for (uint32_t n = sizeof bytes; n > 0; --n)
         if (uc_mem_read(uc(), address, bytes, n) == UC_ERR_OK)
             return ": " + Disassemble(bytes, n, address);

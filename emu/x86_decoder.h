@@ -6,7 +6,12 @@
 
 #include <Zydis/Decoder.h>
 
+#include <cstdint>
+
 namespace emu {
+
+// The most bytes one instruction may have, prefixes included.
+constexpr uint32_t kLongestInstruction = 15;
 
 const ZydisDecoder &I386Decoder();
 

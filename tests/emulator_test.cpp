@@ -321,6 +321,20 @@ TEST(Emulator, FloatingPointAndSimdInstructionsAreFaults)
     }
 }
 
+// What the machine learnt of a watched instruction is forgotten when the
+// code there changes: ordinary code written over a refused instruction runs.
+TEST(Emulator, CodeWrittenOverARefusedInstructionIsReadAgain)
+{
+    auto m = MakeImageModule(DefaultImage());
+    emu::Machine &machine = *MachineOf(*m);
+    const std::string entry = decorated::GetFreeFramebufferSize;
+    EXPECT_NE(FaultOfPatchedExport(*m, entry, {0xD9, 0xE8, 0xC3}, {}).find("x87 instruction at "), std::string::npos);
+    // mov eax, 7; ret, over the fld1
+    const std::vector<uint8_t> code = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
+    machine.write(machine.exportAddress(entry), code.data(), static_cast<uint32_t>(code.size()));
+    EXPECT_EQ(machine.call(entry, {}), 7u);
+}
+
 // A fault names the instruction that did it, disassembled after where it
 // lies; a jump to nowhere names the jump, and no instruction where none is.
 TEST(Emulator, AFaultShowsTheInstructionThatDidIt)
