@@ -98,9 +98,11 @@ void ReadStackEffect(const ZydisDecodedInstruction &in, const ZydisDecodedOperan
 
 Instruction ReadInstruction(const uint8_t *bytes, size_t size)
 {
+    ZydisDecoderContext context;
     ZydisDecodedInstruction in;
     ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeFull(&I386Decoder(), bytes, size, &in, operands)))
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)) ||
+        !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
         return {};
     Instruction r;
     r.length = in.length;
