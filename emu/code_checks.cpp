@@ -4,6 +4,7 @@
 #include "fpu_simd.h"
 #include "linker.h"
 #include "x86_block.h"
+#include "x86_decoder.h"
 
 #include <unicorn/unicorn.h>
 
@@ -90,11 +91,15 @@ CodeChecks::Verdict CodeChecks::block(uint32_t address, uint32_t size)
 
 CodeChecks::Verdict CodeChecks::instruction(uint32_t address, uint32_t size)
 {
-    uint8_t bytes[16] = {};
-    const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
-    CheckEngine(uc_mem_read(uc_, address, bytes, n), "read code");
+    auto known = registerFiles_.find(address);
+    if (known == registerFiles_.end()) {
+        uint8_t bytes[kLongestInstruction] = {};
+        const uint32_t n = std::min<uint32_t>(size, sizeof bytes);
+        CheckEngine(uc_mem_read(uc_, address, bytes, n), "read code");
+        known = registerFiles_.emplace(address, FpuOrSimdUse(bytes, n)).first;
+    }
     last_ = address;
-    if ((refusal_ = FpuOrSimdUse(bytes, n)) != nullptr)
+    if ((refusal_ = known->second) != nullptr)
         return Verdict::Refused;
     if (executed_ + 1 > kInstructionLimit)
         return Verdict::Limit;
@@ -112,6 +117,10 @@ void CodeChecks::forget(uint32_t address, uint32_t size)
     const uint64_t end = uint64_t{address} + size;
     for (auto it = blocks_.begin(); it != blocks_.end();)
         it = it->first < end && uint64_t{it->first} + it->second.size > address ? blocks_.erase(it) : std::next(it);
+    // An instruction that begins before the change may reach into it.
+    for (auto it = registerFiles_.begin(); it != registerFiles_.end();)
+        it = it->first < end && uint64_t{it->first} + kLongestInstruction > address ? registerFiles_.erase(it)
+                                                                                   : std::next(it);
     CheckEngine(uc_ctl_remove_cache(uc_, address, end), "retranslate");
 }
 

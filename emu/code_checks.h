@@ -76,6 +76,10 @@ private:
     WatchHook hook_;
     void *user_;
     std::unordered_map<uint32_t, Block> blocks_;  // by start address
+    // What each watched instruction uses of the register files (nullptr:
+    // none), by its address: a neighbour's loop is decoded once, not on
+    // every pass.
+    std::unordered_map<uint32_t, const char *> registerFiles_;
     std::map<uint32_t, uint32_t> watched_;         // first address -> last address
     bool counted(uint32_t address) const { return address >= countedBegin_ && address < countedEnd_; }
     uint64_t instructions_ = 0;  // counted ones

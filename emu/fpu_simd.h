@@ -4,18 +4,21 @@
 #ifndef ZERVAL_EMU_FPU_SIMD_H
 #define ZERVAL_EMU_FPU_SIMD_H
 
+#include <Zydis/DecoderTypes.h>
+
 #include <cstddef>
 #include <cstdint>
 
 namespace emu {
 
-// The register file an instruction uses, or nullptr for an ordinary integer
-// instruction.  `bytes` is one whole instruction, prefixes included.
+// The register file an instruction uses ("x87", "MMX/SSE" or "AVX"), or
+// nullptr for an ordinary integer instruction or bytes that are none.
+// `bytes` begins with one whole instruction, prefixes included.
 const char *FpuOrSimdUse(const uint8_t *bytes, size_t size);
 
-// The prefixes an i386 instruction may begin with: segment, operand and
-// address size, lock and the repeats.
-bool IsLegacyPrefix(uint8_t b);
+// The same of an instruction already decoded with all its operands, the
+// hidden ones included.
+const char *FpuOrSimdUse(const ZydisDecodedInstruction &instruction, const ZydisDecodedOperand *operands);
 
 } // namespace emu
 

@@ -1,5 +1,7 @@
 #include "machine.h"
 
+#include "disassembly.h"
+#include "x86_decoder.h"
 
 #include <unicorn/unicorn.h>
 
@@ -482,7 +484,9 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
         throw Fault(exportName + ": did not return within " + std::to_string(CodeChecks::kInstructionLimit) +
                         " instructions, at " + where(eip),
                     culpritOf(imageAt(eip)));
-    const std::string returned = !loaded_.empty() ? "; it returned at " + locate(code_.lastInstruction()) : "";
+    const std::string returned =
+        !loaded_.empty() ? "; it returned at " + locate(code_.lastInstruction()) + instructionText(code_.lastInstruction())
+                         : "";
     if (const std::string breach = ReturnBreach(uc(), frame, espAfter); !breach.empty())
         throw Fault(exportName + ": " + breach + returned, entered);
     return eax;
@@ -549,11 +553,22 @@ void Machine::refuse(uint32_t address)
     const size_t image = imageAt(address);
     const std::string culprit = culpritOf(image);
     fail((culprit.empty() ? "" : culprit + ": ") + code_.refusal() + " instruction at " + pe::Hex(address) +
-             ": kernel code may not use the floating-point or SIMD registers (" + where(address) + ")",
+             ": kernel code may not use the floating-point or SIMD registers (" + where(address) +
+             instructionText(address) + ")",
          culprit);
 }
 
 void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(address, size); }
+
+std::string Machine::instructionText(uint32_t address) const
+{
+    // The longest an instruction may be, or as much as is mapped.
+    uint8_t bytes[kLongestInstruction];
+    for (uint32_t n = sizeof bytes; n > 0; --n)
+        if (uc_mem_read(uc(), address, bytes, n) == UC_ERR_OK)
+            return ": " + Disassemble(bytes, n, address);
+    return "";
+}
 
 bool Machine::onBadAccess(int type, uint64_t address, int size)
 {
@@ -587,10 +602,11 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     uint32_t eip = 0;
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
     // The instruction that did it; for a jump outside every image, the last
-    // one run before it.
+    // one run before it.  Where code was fetched from data, there is none.
     const uint32_t by = imageAt(eip) != SIZE_MAX ? eip : code_.lastInstruction();
+    const bool fetched = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT;
     fail(what + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip) + (by == eip ? ", at " : ", from ") +
-             this->where(by),
+             this->where(by) + (fetched && by == eip ? "" : instructionText(by)),
          culpritOf(imageAt(by)));
     return false;
 }

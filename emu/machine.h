@@ -157,6 +157,10 @@ public:
     // Where every instruction a neighbour image runs goes, by address, as it
     // is about to run (every one of theirs is watched); nowhere by default.
     void setInstructionSink(std::function<void(uint32_t)> sink) { instructionSink_ = std::move(sink); }
+    // ": " and the instruction at `address` in Intel syntax (": mov dword ptr
+    // [eax+0x10], 0xdeadbeef"), to follow where a message places it; nothing
+    // where no byte can be read there.
+    std::string instructionText(uint32_t address) const;
 
 private:
     // The routines the simulated kernel and sibling drivers serve, and the

@@ -5,6 +5,7 @@
 // rule.
 #include "machine.h"
 #include "write_pointer.h"
+#include "x86_decoder.h"
 
 
 #include <unicorn/unicorn.h>
@@ -179,7 +180,9 @@ void Machine::crossingReturn(uint32_t esp)
 
     // The return instruction: the last one run, in the callee.
     if (const std::string breach = ReturnBreach(uc(), c.frame, esp); !breach.empty())
-        throw Fault(c.name + ": " + breach + "; it returned at " + locate(code_.lastInstruction()), culpritOf(c.to));
+        throw Fault(c.name + ": " + breach + "; it returned at " + locate(code_.lastInstruction()) +
+                        instructionText(code_.lastInstruction()),
+                    culpritOf(c.to));
 }
 
 // A call from one loaded image into another: named, checked for the record
@@ -238,7 +241,7 @@ const std::pair<const uint32_t, Machine::EarlierRecord> *Machine::keptRecord(uin
 {
     if (earlierRecords_.empty() || (at + kPushReach >= esp && end <= ownTop))
         return nullptr;  // none handed yet, or the running code's own frame lies there now
-    uint8_t code[16] = {};
+    uint8_t code[kLongestInstruction] = {};
     uint32_t bytes = sizeof code;
     while (bytes != 0 && uc_mem_read(uc(), eip, code, bytes) != UC_ERR_OK)
         --bytes;
@@ -282,7 +285,8 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
         fail(moduleName(writer) + " wrote " + std::to_string(size) + " bytes through a pointer kept from an earlier call: at offset +" +
                  std::to_string(at - earlier->first) + " of the " + std::to_string(r.bytes) + "-byte " + r.kind +
                  " zerval.sys handed to " + r.handedTo + " in " + r.during +
-                 ", which was the hook's only until that call returned; the write at " + where(eip),
+                 ", which was the hook's only until that call returned; the write at " + where(eip) +
+                 instructionText(eip),
              culpritOf(writer));
         return;
     }
@@ -308,7 +312,7 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
         what += "at " + pe::Hex(address) + " in its caller's stack frame, " + std::to_string(at - argsEnd) +
                 " bytes above its arguments";
     }
-    fail(what + "; the write at " + where(eip), culpritOf(writer));
+    fail(what + "; the write at " + where(eip) + instructionText(eip), culpritOf(writer));
 }
 
 } // namespace emu

@@ -3,6 +3,8 @@
 #include <Zydis/Zydis.h>
 #include <unicorn/unicorn.h>
 
+#include "x86_decoder.h"
+
 namespace emu {
 
 namespace {
@@ -27,14 +29,9 @@ int EngineRegister(ZydisRegister r)
 
 std::optional<uint32_t> WritePointer(uc_struct *uc, const uint8_t *code, size_t size)
 {
-    static const ZydisDecoder decoder = [] {
-        ZydisDecoder d;
-        ZydisDecoderInit(&d, ZYDIS_MACHINE_MODE_LEGACY_32, ZYDIS_STACK_WIDTH_32);
-        return d;
-    }();
     ZydisDecodedInstruction instruction;
     ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeFull(&decoder, code, size, &instruction, operands)))
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeFull(&I386Decoder(), code, size, &instruction, operands)))
         return std::nullopt;
     for (uint8_t i = 0; i < instruction.operand_count; ++i) {
         const ZydisDecodedOperand &o = operands[i];

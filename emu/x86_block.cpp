@@ -1,6 +1,7 @@
 #include "x86_block.h"
 
 #include "fpu_simd.h"
+#include "x86_decoder.h"
 
 #include <algorithm>
 
@@ -8,301 +9,106 @@ namespace emu {
 
 namespace {
 
-constexpr int kEsp = 4;  // the register number of ESP in ModRM and SIB
-
-enum class Imm { None, Byte, Word, Full, EnterArgs, FarPointer, Offset };
-
-// What a ModRM instruction writes: its r/m operand, its reg operand, both.
-enum Writes : uint8_t { kNone = 0, kRm = 1, kReg = 2, kBoth = 3 };
-
-struct Opcode {
-    bool known = false;
-    bool modrm = false;
-    Imm imm = Imm::None;
-    uint8_t writes = kNone;  // of a full-width (not byte) operand
-};
-
-Opcode Plain(Imm imm = Imm::None) { return Opcode{true, false, imm, kNone}; }
-Opcode WithModrm(uint8_t writes, Imm imm = Imm::None) { return Opcode{true, true, imm, writes}; }
-
-Opcode OneByte(uint8_t op)
+bool IsStackPointer(ZydisRegister reg)
 {
-    if (op < 0x40 && (op & 7) < 6) {  // the eight ALU groups: add, or, adc, sbb, and, sub, xor, cmp
-        const bool cmp = op >= 0x38;
-        switch (op & 7) {
-        case 0: case 2: return WithModrm(kNone);                // byte operands
-        case 1: return WithModrm(cmp ? kNone : kRm);
-        case 3: return WithModrm(cmp ? kNone : kReg);
-        case 4: return Plain(Imm::Byte);
-        default: return Plain(Imm::Full);
+    return ZydisRegisterGetLargestEnclosing(ZYDIS_MACHINE_MODE_LEGACY_32, reg) == ZYDIS_REGISTER_ESP;
+}
+
+bool Writes(const ZydisDecodedOperand &o) { return (o.actions & ZYDIS_OPERAND_ACTION_MASK_WRITE) != 0; }
+
+bool IsEsp(const ZydisDecodedOperand &o) { return o.type == ZYDIS_OPERAND_TYPE_REGISTER && o.reg.value == ZYDIS_REGISTER_ESP; }
+
+// The bytes a push, pop, call or return moves through its hidden [esp]
+// operand (a pushad's 32, a far call's 8, a push of a 16-bit value's 2).
+int32_t StackSlotBytes(const ZydisDecodedInstruction &in, const ZydisDecodedOperand *operands)
+{
+    for (uint8_t i = 0; i < in.operand_count; ++i) {
+        const ZydisDecodedOperand &o = operands[i];
+        if (o.type == ZYDIS_OPERAND_TYPE_MEMORY && o.visibility == ZYDIS_OPERAND_VISIBILITY_HIDDEN &&
+            o.mem.base == ZYDIS_REGISTER_ESP)
+            return o.size / 8;
+    }
+    return 0;
+}
+
+// What the instruction does to ESP: nothing, a constant move, or a value its
+// bytes do not tell (`espKnown` false).
+void ReadStackEffect(const ZydisDecodedInstruction &in, const ZydisDecodedOperand *operands, Instruction &r)
+{
+    bool writes = false, writesAsOperand = false;  // the latter: as a destination the code names
+    for (uint8_t i = 0; i < in.operand_count; ++i) {
+        const ZydisDecodedOperand &o = operands[i];
+        if (o.type == ZYDIS_OPERAND_TYPE_REGISTER && IsStackPointer(o.reg.value) && Writes(o)) {
+            writes = true;
+            writesAsOperand = writesAsOperand || o.visibility != ZYDIS_OPERAND_VISIBILITY_HIDDEN;
         }
     }
-    if (op < 0x40)
-        return Plain();  // push/pop of segment registers, daa and the like (the prefixes never get here)
-    if (op < 0x62)
-        return Plain();  // inc, dec, push, pop of registers, pusha, popa
-    switch (op) {
-    case 0x62: return WithModrm(kNone);                        // bound
-    case 0x63: return WithModrm(kRm);                          // arpl
-    case 0x68: return Plain(Imm::Full);
-    case 0x69: return WithModrm(kReg, Imm::Full);
-    case 0x6A: return Plain(Imm::Byte);
-    case 0x6B: return WithModrm(kReg, Imm::Byte);
-    case 0x80: case 0x82: return WithModrm(kNone, Imm::Byte);
-    case 0x81: return WithModrm(kRm, Imm::Full);               // ESP effect worked out below
-    case 0x83: return WithModrm(kRm, Imm::Byte);
-    case 0x84: case 0x85: case 0x86: case 0x88: case 0x8A: return WithModrm(kNone);
-    case 0x87: return WithModrm(kBoth);
-    case 0x89: case 0x8C: return WithModrm(kRm);
-    case 0x8B: return WithModrm(kReg);
-    case 0x8D: return WithModrm(kReg);                         // lea; [esp + disp] worked out below
-    case 0x8E: return WithModrm(kNone);
-    case 0x8F: return WithModrm(kRm);
-    case 0x9A: case 0xEA: return Plain(Imm::FarPointer);
-    case 0xA0: case 0xA1: case 0xA2: case 0xA3: return Plain(Imm::Offset);
-    case 0xA8: return Plain(Imm::Byte);
-    case 0xA9: return Plain(Imm::Full);
-    case 0xC0: return WithModrm(kNone, Imm::Byte);
-    case 0xC1: return WithModrm(kRm, Imm::Byte);
-    case 0xC2: case 0xCA: return Plain(Imm::Word);
-    case 0xC4: case 0xC5: return WithModrm(kReg);              // les, lds
-    case 0xC6: return WithModrm(kNone, Imm::Byte);
-    case 0xC7: return WithModrm(kRm, Imm::Full);
-    case 0xC8: return Plain(Imm::EnterArgs);
-    case 0xCD: case 0xD4: case 0xD5: return Plain(Imm::Byte);
-    case 0xD0: case 0xD2: return WithModrm(kNone);
-    case 0xD1: case 0xD3: return WithModrm(kRm);
-    case 0xE8: case 0xE9: return Plain(Imm::Full);
-    case 0xEB: return Plain(Imm::Byte);
-    case 0xF6: return WithModrm(kNone);                         // the immediate of test: below
-    case 0xF7: return WithModrm(kRm);
-    case 0xFE: return WithModrm(kNone);
-    case 0xFF: return WithModrm(kRm);
+    if (!writes)
+        return;
+    const int32_t slot = StackSlotBytes(in, operands);
+    const ZydisDecodedOperand &first = operands[0], &second = operands[1];
+    r.espKnown = false;
+    switch (in.meta.category) {
+    case ZYDIS_CATEGORY_PUSH:
+    case ZYDIS_CATEGORY_CALL:
+        r.espKnown = slot != 0 && !writesAsOperand;
+        r.espDelta = -slot;
+        return;
+    case ZYDIS_CATEGORY_POP:  // pop esp sets it from the stack
+        r.espKnown = slot != 0 && !writesAsOperand;
+        r.espDelta = slot;
+        return;
+    case ZYDIS_CATEGORY_RET:  // an iret pops more when it changes privilege
+        r.espKnown = slot != 0 && in.mnemonic != ZYDIS_MNEMONIC_IRET && in.mnemonic != ZYDIS_MNEMONIC_IRETD;
+        r.espDelta = slot + (in.operand_count_visible == 1 ? static_cast<int32_t>(first.imm.value.u) : 0);
+        return;
     default: break;
     }
-    if ((op >= 0x6C && op <= 0x6F) || (op >= 0x90 && op <= 0x9F && op != 0x9A) || (op >= 0xA4 && op <= 0xAF) ||
-        op == 0xC3 || op == 0xC9 || op == 0xCB || op == 0xCC || op == 0xCE || op == 0xCF || op == 0xD6 ||
-        op == 0xD7 || (op >= 0xEC && op <= 0xEF) || op == 0xF1 || op == 0xF4 || op == 0xF5 || op >= 0xF8)
-        return Plain();
-    if ((op >= 0x70 && op <= 0x7F) || (op >= 0xB0 && op <= 0xB7) || (op >= 0xE0 && op <= 0xE7))
-        return Plain(Imm::Byte);
-    if (op >= 0xB8 && op <= 0xBF)
-        return Plain(Imm::Full);
-    return Opcode{};  // the x87 escapes and whatever else: not read here
-}
-
-// The 0F map, integer instructions only (the machine refuses the rest).
-Opcode TwoByte(uint8_t op)
-{
-    switch (op) {
-    case 0x00: case 0x01: return WithModrm(kRm);
-    case 0x02: case 0x03: return WithModrm(kReg);              // lar, lsl
-    case 0x05: case 0x06: case 0x07: case 0x08: case 0x09: case 0x0B: return Plain();
-    case 0x0D: return WithModrm(kNone);                         // prefetch
-    case 0x20: case 0x21: return WithModrm(kRm);                // mov r32, cr/dr
-    case 0x22: case 0x23: return WithModrm(kNone);
-    case 0xA0: case 0xA1: case 0xA2: case 0xA8: case 0xA9: case 0xAA: return Plain();
-    case 0xA3: return WithModrm(kNone);                         // bt
-    case 0xA4: case 0xAC: return WithModrm(kRm, Imm::Byte);     // shld, shrd
-    case 0xA5: case 0xAB: case 0xAD: case 0xB1: case 0xB3: case 0xBB: return WithModrm(kRm);
-    case 0xAF: case 0xB2: case 0xB4: case 0xB5: case 0xB6: case 0xB7: case 0xB8: case 0xBC: case 0xBD:
-    case 0xBE: case 0xBF: return WithModrm(kReg);
-    case 0xAE: case 0xB0: case 0xB9: case 0xC0: case 0xC3: case 0xFF: return WithModrm(kNone);
-    case 0xBA: return WithModrm(kRm, Imm::Byte);
-    case 0xC1: return WithModrm(kBoth);                         // xadd
-    case 0xC7: return WithModrm(kRm);                           // cmpxchg8b, rdrand
-    case 0x78: case 0x79: return WithModrm(kBoth);              // vmread, vmwrite
-    default: break;
-    }
-    if (op >= 0x18 && op <= 0x1F)
-        return WithModrm(kNone);  // hints, nop r/m
-    if (op >= 0x30 && op <= 0x37)
-        return Plain();
-    if (op >= 0x40 && op <= 0x4F)
-        return WithModrm(kReg);  // cmovcc
-    if (op >= 0x80 && op <= 0x8F)
-        return Plain(Imm::Full);  // jcc rel32
-    if (op >= 0x90 && op <= 0x9F)
-        return WithModrm(kNone);  // setcc, a byte
-    if (op >= 0xC8 && op <= 0xCF)
-        return Plain();  // bswap
-    return Opcode{};
-}
-
-// The bytes of a ModRM operand (ModRM, SIB, displacement) at `p`; 0 past `end`.
-uint32_t ModrmLength(const uint8_t *p, const uint8_t *end, bool address16)
-{
-    if (p >= end)
-        return 0;
-    const uint8_t mod = *p >> 6, rm = *p & 7;
-    uint32_t n = 1;
-    if (address16) {
-        n += mod == 1 ? 1 : mod == 2 ? 2 : mod == 0 && rm == 6 ? 2 : 0;
-    } else {
-        if (mod != 3 && rm == kEsp) {
-            if (p + 1 >= end)
-                return 0;
-            ++n;
-            if (mod == 0 && (p[1] & 7) == 5)
-                n += 4;
+    switch (in.mnemonic) {
+    case ZYDIS_MNEMONIC_ENTER:  // the frame pointer pushed and the frame made; nested levels copy more
+        r.espKnown = slot != 0 && second.imm.value.u == 0;
+        r.espDelta = -slot - static_cast<int32_t>(first.imm.value.u);
+        return;
+    case ZYDIS_MNEMONIC_ADD:
+    case ZYDIS_MNEMONIC_SUB:
+        if (IsEsp(first) && second.type == ZYDIS_OPERAND_TYPE_IMMEDIATE) {
+            const auto value = static_cast<int32_t>(second.imm.value.s);
+            r.espKnown = true;
+            r.espDelta = in.mnemonic == ZYDIS_MNEMONIC_ADD ? value : -value;
         }
-        n += mod == 1 ? 1 : mod == 2 ? 4 : mod == 0 && rm == 5 ? 4 : 0;
+        return;
+    case ZYDIS_MNEMONIC_LEA:  // lea esp, [esp + disp]
+        if (IsEsp(first) && second.mem.base == ZYDIS_REGISTER_ESP && second.mem.index == ZYDIS_REGISTER_NONE) {
+            r.espKnown = true;
+            r.espDelta = static_cast<int32_t>(second.mem.disp.value);
+        }
+        return;
+    case ZYDIS_MNEMONIC_INC:
+    case ZYDIS_MNEMONIC_DEC:
+        if (IsEsp(first)) {
+            r.espKnown = true;
+            r.espDelta = in.mnemonic == ZYDIS_MNEMONIC_INC ? 1 : -1;
+        }
+        return;
+    default: return;  // mov esp, ebp; leave; and esp, -16; xchg; sysenter
     }
-    return p + n <= end ? n : 0;
-}
-
-int32_t Signed(const uint8_t *p, uint32_t bytes)
-{
-    if (bytes == 1)
-        return static_cast<int8_t>(p[0]);
-    if (bytes == 2)
-        return static_cast<int16_t>(p[0] | p[1] << 8);
-    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
 }
 
 } // namespace
 
 Instruction ReadInstruction(const uint8_t *bytes, size_t size)
 {
-    const uint8_t *p = bytes, *const end = bytes + size;
-    bool operand16 = false, address16 = false;
-    for (; p < end && IsLegacyPrefix(*p); ++p) {
-        operand16 = operand16 || *p == 0x66;
-        address16 = address16 || *p == 0x67;
-    }
-    if (p >= end || p - bytes > 14)
+    ZydisDecoderContext context;
+    ZydisDecodedInstruction in;
+    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)) ||
+        !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
         return {};
-    const uint8_t first = *p++;
-    const bool escape = first == 0x0F;
-    uint8_t op = first;
-    Opcode o;
-    if (escape) {
-        if (p >= end)
-            return {};
-        op = *p++;
-        if (op == 0x38) {  // the three-byte map: only movbe and crc32 are integer instructions
-            if (p >= end || (*p != 0xF0 && *p != 0xF1))
-                return {};
-            ++p;
-            o = WithModrm(kReg);
-        } else {
-            o = TwoByte(op);
-        }
-    } else {
-        o = OneByte(op);
-    }
-    if (!o.known)
-        return {};
-
-    const uint8_t *const modrm = p;
-    const uint8_t mod = o.modrm && p < end ? *p >> 6 : 0, reg = o.modrm && p < end ? (*p >> 3) & 7 : 0,
-                  rm = o.modrm && p < end ? *p & 7 : 0;
-    if (o.modrm) {
-        const uint32_t n = ModrmLength(p, end, address16);
-        if (n == 0)
-            return {};
-        p += n;
-    }
-    const uint32_t full = operand16 ? 2 : 4;
-    uint32_t imm = 0;
-    switch (o.imm) {
-    case Imm::None: break;
-    case Imm::Byte: imm = 1; break;
-    case Imm::Word: imm = 2; break;
-    case Imm::Full: imm = full; break;
-    case Imm::EnterArgs: imm = 3; break;
-    case Imm::FarPointer: imm = full + 2; break;
-    case Imm::Offset: imm = address16 ? 2 : 4; break;
-    }
-    if (!escape && (op == 0xF6 || op == 0xF7) && reg <= 1)  // test r/m, imm
-        imm = op == 0xF6 ? 1 : full;
-    if (p + imm > end)
-        return {};
-    const uint8_t *const immediate = p;
-    p += imm;
-
-    Instruction in;
-    in.length = static_cast<uint32_t>(p - bytes);
-    const int32_t word = static_cast<int32_t>(full);
-    // Everything that moves ESP by a constant, and everything that may write
-    // it otherwise.
-    const bool rmIsEsp = o.modrm && mod == 3 && rm == kEsp;
-    if (escape) {
-        if (op == 0xA0 || op == 0xA8)
-            in.espDelta = -word;
-        else if (op == 0xA1 || op == 0xA9)
-            in.espDelta = word;
-        else if (op == 0xC8 + kEsp || ((o.writes & kRm) && rmIsEsp) || ((o.writes & kReg) && reg == kEsp))
-            in.espKnown = false;
-        return in;
-    }
-    if (op >= 0x50 && op <= 0x57)
-        in.espDelta = -word;  // push r32 (push esp pushes the value before)
-    else if (op >= 0x58 && op <= 0x5F)
-        in.espDelta = word;   // pop r32; pop esp below
-    switch (op) {
-    case 0x06: case 0x0E: case 0x16: case 0x1E: case 0x68: case 0x6A: case 0x9C: case 0xE8: in.espDelta = -word; break;
-    case 0x07: case 0x17: case 0x1F: case 0x9D: in.espDelta = word; break;
-    case 0x60: in.espDelta = -8 * word; break;
-    case 0x61: in.espDelta = 8 * word; break;
-    case 0x9A: in.espDelta = -2 * word; break;
-    case 0xC3: in.espDelta = word; break;
-    case 0xC2: in.espDelta = word + (immediate[0] | immediate[1] << 8); break;
-    case 0xCB: in.espDelta = 2 * word; break;
-    case 0xCA: in.espDelta = 2 * word + (immediate[0] | immediate[1] << 8); break;
-    case 0xC8:
-        if (immediate[2] == 0)
-            in.espDelta = -word - (immediate[0] | immediate[1] << 8);
-        else
-            in.espKnown = false;
-        break;
-    case 0x40 + kEsp: in.espDelta = 1; break;
-    case 0x48 + kEsp: in.espDelta = -1; break;
-    case 0x58 + kEsp: case 0x90 + kEsp: case 0xB8 + kEsp: case 0xC9: case 0xCF: in.espKnown = false; break;
-    case 0x81: case 0x83:
-        if (rmIsEsp && !operand16 && (reg == 0 || reg == 5)) {
-            const int32_t v = Signed(immediate, imm);
-            in.espDelta = reg == 0 ? v : -v;
-        } else if (rmIsEsp && reg != 7) {
-            in.espKnown = false;
-        }
-        break;
-    case 0x8D:
-        if (reg == kEsp) {
-            // lea esp, [esp + disp]: the one form that is a constant move
-            const uint8_t sib = modrm[1];
-            const bool espPlus = !address16 && (mod == 1 || mod == 2) && rm == kEsp && (sib & 7) == kEsp &&
-                                 ((sib >> 3) & 7) == kEsp;
-            if (espPlus && !operand16)
-                in.espDelta = Signed(modrm + 2, mod == 1 ? 1 : 4);
-            else
-                in.espKnown = false;
-        }
-        break;
-    case 0x8F:
-        if (rmIsEsp)
-            in.espKnown = false;
-        else
-            in.espDelta = word;
-        break;
-    case 0xFF:
-        if (reg == 2 || reg == 6)
-            in.espDelta = -word;  // call, push r/m
-        else if (reg == 3)
-            in.espDelta = -2 * word;
-        else if (rmIsEsp && reg <= 1)
-            in.espKnown = false;
-        break;
-    case 0xF7:
-        if (rmIsEsp && (reg == 2 || reg == 3))
-            in.espKnown = false;
-        break;
-    default:
-        if (((o.writes & kRm) && rmIsEsp) || ((o.writes & kReg) && reg == kEsp))
-            in.espKnown = false;
-        break;
-    }
-    return in;
+    Instruction r;
+    r.length = in.length;
+    r.registerFile = FpuOrSimdUse(in, operands);
+    ReadStackEffect(in, operands, r);
+    return r;
 }
 
 BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
@@ -310,10 +116,10 @@ BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<
     BlockReading r;
     int32_t esp = 0;
     while (r.read < size) {
-        if (stop(r.read) || FpuOrSimdUse(bytes + r.read, std::min<uint32_t>(size - r.read, 15)) != nullptr)
+        if (stop(r.read))
             return r;
         const Instruction in = ReadInstruction(bytes + r.read, size - r.read);
-        if (in.length == 0)
+        if (in.length == 0 || in.registerFile != nullptr)
             return r;
         r.lowestEsp = std::min(r.lowestEsp, esp);
         r.lastOffset = r.read;

@@ -3,7 +3,7 @@
 // last begins, how each moves the stack pointer, and where its first
 // instruction lies that the block's static reading cannot account for (an
 // x87/MMX/SSE/AVX instruction, one that sets ESP from something other than a
-// constant, or one this reader does not know).  From there on the machine
+// constant, or bytes that are no instruction).  From there on the machine
 // looks at each instruction as it runs.
 #ifndef ZERVAL_EMU_X86_BLOCK_H
 #define ZERVAL_EMU_X86_BLOCK_H
@@ -23,21 +23,23 @@ struct BlockReading {
     int32_t lowestEsp = 0;
 };
 
-// The length of the one instruction at `bytes` (at most `size` bytes), and
-// what it does to ESP: `espDelta` when that is a constant, `espKnown` false
-// when it is not (mov esp, ebp; leave; and esp, -16; pop esp).  0 when the
-// instruction is one this reader does not know, or longer than `size`.
+// The one instruction at `bytes` (at most `size` bytes): its length, what it
+// does to ESP (`espDelta` when that is a constant, `espKnown` false when it
+// is not: mov esp, ebp; leave; and esp, -16; pop esp), and the register file
+// it uses that kernel code may not (fpu_simd.h), if any.  Length 0 when the
+// bytes are no instruction, or one longer than `size`.
 struct Instruction {
     uint32_t length = 0;
     int32_t espDelta = 0;
     bool espKnown = true;
+    const char *registerFile = nullptr;
 };
 Instruction ReadInstruction(const uint8_t *bytes, size_t size);
 
 // Reads the block up to the first instruction that is a floating-point or
 // SIMD one, that leaves ESP unknown (that one is read, what follows is not),
-// that this reader does not know, or whose address `stop(offset)` says the
-// machine watches itself.
+// that is no instruction, or whose address `stop(offset)` says the machine
+// watches itself.
 BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
 
 } // namespace emu

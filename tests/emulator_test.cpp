@@ -321,6 +321,68 @@ TEST(Emulator, FloatingPointAndSimdInstructionsAreFaults)
     }
 }
 
+// What the machine learnt of a watched instruction is forgotten when the
+// code there changes: ordinary code written over a refused instruction runs.
+TEST(Emulator, CodeWrittenOverARefusedInstructionIsReadAgain)
+{
+    auto m = MakeImageModule(DefaultImage());
+    emu::Machine &machine = *MachineOf(*m);
+    const std::string entry = decorated::GetFreeFramebufferSize;
+    EXPECT_NE(FaultOfPatchedExport(*m, entry, {0xD9, 0xE8, 0xC3}, {}).find("x87 instruction at "), std::string::npos);
+    // mov eax, 7; ret, over the fld1
+    const std::vector<uint8_t> code = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3};
+    machine.write(machine.exportAddress(entry), code.data(), static_cast<uint32_t>(code.size()));
+    EXPECT_EQ(machine.call(entry, {}), 7u);
+}
+
+// A fault names the instruction that did it, disassembled after where it
+// lies; a jump to nowhere names the jump, and no instruction where none is.
+TEST(Emulator, AFaultShowsTheInstructionThatDidIt)
+{
+    const std::string entry = decorated::GetFreeFramebufferSize;
+    {
+        // mov dword ptr [0x10], 0xdeadbeef: a write to the NULL page
+        auto m = MakeImageModule(DefaultImage());
+        const std::string fault =
+            FaultOfPatchedExport(*m, entry, {0xC7, 0x05, 0x10, 0, 0, 0, 0xEF, 0xBE, 0xAD, 0xDE, 0xC3}, {});
+        EXPECT_NE(fault.find("write to unmapped memory at 0x10 (NULL), 4 bytes"), std::string::npos) << fault;
+        EXPECT_TRUE(fault.ends_with(", in " + entry + ": mov dword ptr [0x10], 0xdeadbeef")) << fault;
+    }
+    {
+        // mov eax, 0x20; jmp eax: the jump named, from where it lies
+        auto m = MakeImageModule(DefaultImage());
+        const std::string fault = FaultOfPatchedExport(*m, entry, {0xB8, 0x20, 0, 0, 0, 0xFF, 0xE0}, {});
+        EXPECT_NE(fault.find("jump to unmapped memory at 0x20 (NULL)"), std::string::npos) << fault;
+        EXPECT_NE(fault.find(", from zerval.sys .text+"), std::string::npos) << fault;
+        EXPECT_TRUE(fault.ends_with(", in " + entry + ": jmp eax")) << fault;
+    }
+    {
+        // mov eax, <the image's first section of data>; jmp eax: what lies there is no code
+        const pe::Image image = DefaultImage();
+        const pe::Section *data = nullptr;
+        for (const pe::Section &section : image.sections)
+            if (data == nullptr && (section.characteristics & pe::kScnExecute) == 0)
+                data = &section;
+        ASSERT_NE(data, nullptr);
+        auto m = MakeImageModule(image);
+        std::vector<uint8_t> code = {0xB8};
+        for (uint8_t b : Le32(emu::Machine::kLoadBase + data->virtualAddress))
+            code.push_back(b);
+        code.insert(code.end(), {0xFF, 0xE0});
+        const std::string fault = FaultOfPatchedExport(*m, entry, code, {});
+        EXPECT_NE(fault.find("execution of non-executable memory"), std::string::npos) << fault;
+        EXPECT_TRUE(fault.ends_with(", at zerval.sys " + data->name + "+0x0 (RVA " + pe::Hex(data->virtualAddress) + "), in " +
+                                    entry))
+            << fault;
+    }
+    {
+        // fld1: refused, the instruction inside the parentheses that place it
+        auto m = MakeImageModule(DefaultImage());
+        const std::string fault = FaultOfPatchedExport(*m, entry, {0xD9, 0xE8, 0xC3}, {});
+        EXPECT_TRUE(fault.ends_with(", in " + entry + ": fld1)")) << fault;
+    }
+}
+
 // The machine reads each block of code once, not each instruction as it runs:
 // the count and the deepest stack stay exact where a block moves ESP in ways
 // its bytes do not tell (mov esp, ebp; and esp, -16), and an x87 instruction

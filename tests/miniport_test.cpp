@@ -231,10 +231,12 @@ TEST(Miniports, EachMistakeIsOneLineNamingTheMiniport)
                         "HwFindAdapter, HwInitialize and HwStartIO; HwStartIO is NULL", false},
         {"past_output", rules + "HwVidStartIO: write to unmapped memory at 0x[0-9a-f]+, 0 bytes past the end of the "
                                 "8-byte output buffer of IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES, 4 bytes, EIP 0x[0-9a-f]+, "
-                                "at miniport_past_output\\.sys" + at, false, true},
+                                "at miniport_past_output\\.sys" + at + ": mov dword ptr \\[e[a-z]{2}\\+0x8\\], 0x0",
+         false, true},
         {"past_input", rules + "HwVidStartIO: read of unmapped memory at 0x[0-9a-f]+, 0 bytes past the end of the "
                                "4-byte input buffer of IOCTL_VIDEO_SET_CURRENT_MODE, 4 bytes, EIP 0x[0-9a-f]+, "
-                               "at miniport_past_input\\.sys" + at, false, true},
+                               "at miniport_past_input\\.sys" + at + ": mov e[a-z]{2}, dword ptr \\[e[a-z]{2}\\+0x4\\]",
+         false, true},
         {"information", rules + "HwVidStartIO at miniport_information\\.sys" + at +
                             ", IOCTL_VIDEO_QUERY_NUM_AVAIL_MODES: Information 16 is larger than the 8-byte output buffer",
          false, true},

@@ -45,11 +45,11 @@ TEST(NeighbourMistakes, AFaultInTheServicesDriverIsItsOwn)
     ExpectError({"--services", Image("kelv_cdecl_attach")},
                 Literal(Image("kelv_cdecl_attach") + ", the services driver, broke the rules, not zerval.sys: " + attach +
                         "kelv.sys!_Attach@16: stack unbalanced: the callee popped 0 bytes of arguments, stdcall wants "
-                        "16 (is it __cdecl?); it returned at kelv.sys") + kAt);
+                        "16 (is it __cdecl?); it returned at kelv.sys") + kAt + Literal(": ret"));
     ExpectError({"--services", Image("kelv_query_clobbers_ebx")},
                 Literal(Image("kelv_query_clobbers_ebx") + ", the services driver, broke the rules, not zerval.sys: " +
                         attach + "kelv.sys!pfnQueryMode: EBX not preserved (0xbadf00d on return, ") +
-                    "0x[0-9a-f]+" + Literal(" at the call); it returned at kelv.sys") + kAt);
+                    "0x[0-9a-f]+" + Literal(" at the call); it returned at kelv.sys") + kAt + Literal(": ret 0x8"));
 }
 
 // The module reaches some hooks by a jump (a tail call), others by a call:
@@ -80,14 +80,14 @@ TEST(NeighbourMistakes, ACdeclHookIsItsDriversOwnHoweverTheModuleReachesIt)
             ExpectError(args, Literal(kelv + ", the services driver, broke the rules, not zerval.sys: " + c.entry + ": kelv.sys!" +
                                       c.hook + ": stack unbalanced: the callee popped 0 bytes of arguments, stdcall wants " +
                                       std::to_string(c.argBytes) + " (is it __cdecl?); it returned at kelv.sys") +
-                                  kAt);
+                                  kAt + Literal(": ret"));
         }
         ExpectError({"--image", image, "--services", kExamples + "/kelv.sys", "--tv", Image("rmx_cdecl_control"), "passthrough",
                      "0", "1", "2"},
                     Literal(Image("rmx_cdecl_control") + ", the TV driver, broke the rules, not zerval.sys: _MeltoBiosDll@12: "
                             "rmx.sys!_S_RMX_Control@12: stack unbalanced: the callee popped 0 bytes of arguments, stdcall "
                             "wants 12 (is it __cdecl?); it returned at rmx.sys") +
-                        kAt);
+                        kAt + Literal(": ret"));
         ToolRun run = RunTool(kSim, {"--image", image, "--services", Image("kelv_cdecl_free_framebuffer"), "free-framebuffer"});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find("GetFreeFramebufferSize() = 4194304\n"), std::string::npos) << run.out;
@@ -112,14 +112,14 @@ TEST(NeighbourMistakes, AWriteThroughAKeptPointerNamesTheCallThatHandedTheRecord
                                 "16-byte ModeQuery zerval.sys handed to ") +
                         earlier +
                         Literal(" in _lDllAttach@20, which was the hook's only until that call returned; the write at kelv.sys") +
-                        kAt + Literal(", in pfnQueryMode"));
+                        kAt + Literal(", in pfnQueryMode: mov dword ptr [") + "e[a-z]{2}" + Literal("], 0xdeadbeef"));
         ExpectError({"--image", image, "--services", Image("kelv_keeps_query_for_function"), "function", "7"},
                     Literal(Image("kelv_keeps_query_for_function") + ", the services driver, broke the rules, not zerval.sys: "
                             "_Orvalen_Function@4: kelv.sys wrote 4 bytes through a pointer kept from an earlier call: at "
                             "offset +4 of the 16-byte ModeQuery zerval.sys handed to ") +
                         earlier +
                         Literal(" in _lDllAttach@20, which was the hook's only until that call returned; the write at kelv.sys") +
-                        kAt + Literal(", in pfnFunction"));
+                        kAt + Literal(", in pfnFunction: mov dword ptr [") + "e[a-z]{2}" + Literal("+0x4], 0xdeadbeef"));
     }
 }
 
@@ -129,19 +129,24 @@ TEST(NeighbourMistakes, AWriteOutsideWhatAHookWasHandedIsCaughtAtTheWrite)
         const char *image;
         const char *hook;
         const char *where;  // in the record's terms
+        const char *offset;  // the same, as the write's displacement from the record's start
     };
     const Case cases[] = {
-        {"kelv_query_past_16", "pfnQueryMode", "at offset +16 of the 16-byte ModeQuery (right after its end)"},
-        {"kelv_query_past_144", "pfnQueryMode", "at offset +144 of the 16-byte ModeQuery (128 bytes past its end)"},
-        {"kelv_query_before", "pfnQueryMode", "at offset -4 of the 16-byte ModeQuery (4 bytes before its start)"},
-        {"kelv_init_past_76", "pfnInit", "at offset +76 of the 76-byte buffer (right after its end)"},
+        {"kelv_query_past_16", "pfnQueryMode", "at offset +16 of the 16-byte ModeQuery (right after its end)", "+0x10"},
+        {"kelv_query_past_144", "pfnQueryMode", "at offset +144 of the 16-byte ModeQuery (128 bytes past its end)",
+         "+0x90"},
+        {"kelv_query_before", "pfnQueryMode", "at offset -4 of the 16-byte ModeQuery (4 bytes before its start)", "-0x4"},
+        {"kelv_init_past_76", "pfnInit", "at offset +76 of the 76-byte buffer (right after its end)", "+0x4c"},
     };
+    // The write's instruction follows: the services driver stores 0xDEADBEEF
+    // through the record's pointer.
     for (const Case &c : cases)
         ExpectError({"--services", Image(c.image)},
                     Literal(Image(c.image) + ", the services driver, broke the rules, not zerval.sys: _lDllAttach@20: " +
                             "kelv.sys wrote 4 bytes outside what zerval.sys handed to kelv.sys!" + c.hook + ": " +
                             c.where + "; the write at kelv.sys") +
-                        kAt + Literal(std::string(", in ") + c.hook));
+                        kAt + Literal(std::string(", in ") + c.hook + ": mov dword ptr [") + "e[a-z]{2}" +
+                        Literal(std::string(c.offset) + "], 0xdeadbeef"));
 
     // The same driver without the mistake writes all it was handed and runs through.
     const ToolRun run = RunTool(kSim, {"--services", Image("kelv_sound")});

@@ -74,7 +74,8 @@ TEST(SourceLines, AFaultLineNamesTheFunctionAndLineThatMadeIt)
                                         "(right after its end); the write at kelv.sys .text+") +
                                 "0x[0-9a-f]+ \\(RVA 0x[0-9a-f]+" +
                                 Literal(", KelvQueryMode at services_mistakes.c:" + std::to_string(scribble) +
-                                        "), in pfnQueryMode\n"))))
+                                        "), in pfnQueryMode: mov dword ptr [") +
+                                "e[a-z]{2}\\+0x10\\], 0xdeadbeef\n")))
             << run.err;
     }
 }
@@ -85,7 +86,8 @@ TEST(SourceLines, AnImageWithoutDebugInformationKeepsItsRvaAndExport)
     const ToolRun run = RunTool(kSim, {"--services", image});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(std::regex_search(run.err, std::regex("; the write at kelv\\.sys \\.text\\+0x[0-9a-f]+ \\(RVA "
-                                                      "0x[0-9a-f]+\\), in pfnQueryMode\n$")))
+                                                      "0x[0-9a-f]+\\), in pfnQueryMode: mov dword ptr \\[e[a-z]{2}\\+0x10\\], "
+                                                      "0xdeadbeef\n$")))
         << run.err;
 }
 

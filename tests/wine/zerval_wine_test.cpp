@@ -42,7 +42,8 @@ TEST(ZervalWine, ACdeclEntryIsReportedWithWhatEachRouteSaid)
                                  "; zerval-sim said: zerval-sim: error: .*cdecl/kelv\\.sys, the services driver, broke "
                                  "the rules, not zerval\\.sys: zprobe\\.sys!DriverEntry: kelv\\.sys!_Attach@16: stack "
                                  "unbalanced: the callee popped 0 bytes of arguments, stdcall wants 16 \\(is it "
-                                 "__cdecl\\?\\); it returned at kelv\\.sys \\.text\\+0x[0-9a-f]+ \\(RVA 0x[0-9a-f]+\\)"));
+                                 "__cdecl\\?\\); it returned at kelv\\.sys \\.text\\+0x[0-9a-f]+ \\(RVA 0x[0-9a-f]+\\): "
+                                 "ret"));
     EXPECT_TRUE(HasLine(out, std::string(kDriversFolder) + kStopsInAttach + "; Wine said: wine: Unhandled .+"));
     ExpectNothingLeft(s);
 }
