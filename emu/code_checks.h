@@ -56,6 +56,11 @@ public:
     // are read again.
     void forget(uint32_t address, uint32_t size);
 
+    // Whether the instruction at `address` is watched as it runs: only there
+    // does the engine's EIP name the instruction that faulted, not the start
+    // of its block.
+    bool watched(uint32_t address) const;
+
     uint64_t instructions() const { return instructions_; }
     uint32_t lowestEsp() const { return lowest_; }
     // The last instruction run (its start), and what the refused one uses.
@@ -69,7 +74,6 @@ private:
         uint32_t lastOffset = 0;
         int32_t lowestEsp = 0;      // relative to ESP at its start
     };
-    bool watched(uint32_t address) const;
     void watch(uint32_t begin, uint32_t end);
 
     uc_struct *uc_;

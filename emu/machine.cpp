@@ -562,6 +562,8 @@ void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(addres
 
 std::string Machine::instructionText(uint32_t address) const
 {
+    if (!code_.watched(address))
+        return "";  // read ahead by blocks: the address may be its block's, not the instruction's
     // The longest an instruction may be, or as much as is mapped.
     uint8_t bytes[kLongestInstruction];
     for (uint32_t n = sizeof bytes; n > 0; --n)

@@ -159,7 +159,9 @@ public:
     void setInstructionSink(std::function<void(uint32_t)> sink) { instructionSink_ = std::move(sink); }
     // ": " and the instruction at `address` in Intel syntax (": mov dword ptr
     // [eax+0x10], 0xdeadbeef"), to follow where a message places it; nothing
-    // where no byte can be read there.
+    // where no byte can be read there, or where the machine does not watch
+    // each instruction as it runs (the module's code it reads ahead by
+    // blocks, where a fault's EIP may be its block's start).
     std::string instructionText(uint32_t address) const;
 
 private:

@@ -336,25 +336,29 @@ TEST(Emulator, CodeWrittenOverARefusedInstructionIsReadAgain)
 }
 
 // A fault names the instruction that did it, disassembled after where it
-// lies; a jump to nowhere names the jump, and no instruction where none is.
+// lies, where the machine watches each instruction as it runs (a neighbour
+// image's, or one it refuses); in the module's own code, which it reads ahead
+// by blocks, the engine's EIP at a bad access may be its block's start, so
+// no instruction is named there rather than a wrong one.  A jump to nowhere
+// names where it came from, and no instruction where none is.
 TEST(Emulator, AFaultShowsTheInstructionThatDidIt)
 {
     const std::string entry = decorated::GetFreeFramebufferSize;
     {
-        // mov dword ptr [0x10], 0xdeadbeef: a write to the NULL page
+        // mov eax, 0x10; mov dword ptr [eax], 0xdeadbeef: not the mov eax
         auto m = MakeImageModule(DefaultImage());
-        const std::string fault =
-            FaultOfPatchedExport(*m, entry, {0xC7, 0x05, 0x10, 0, 0, 0, 0xEF, 0xBE, 0xAD, 0xDE, 0xC3}, {});
+        const std::string fault = FaultOfPatchedExport(
+            *m, entry, {0xB8, 0x10, 0, 0, 0, 0xC7, 0x00, 0xEF, 0xBE, 0xAD, 0xDE, 0xC3}, {});
         EXPECT_NE(fault.find("write to unmapped memory at 0x10 (NULL), 4 bytes"), std::string::npos) << fault;
-        EXPECT_TRUE(fault.ends_with(", in " + entry + ": mov dword ptr [0x10], 0xdeadbeef")) << fault;
+        EXPECT_TRUE(fault.ends_with(", in " + entry)) << fault;
     }
     {
-        // mov eax, 0x20; jmp eax: the jump named, from where it lies
+        // mov eax, 0x20; jmp eax: from where the jump lies
         auto m = MakeImageModule(DefaultImage());
         const std::string fault = FaultOfPatchedExport(*m, entry, {0xB8, 0x20, 0, 0, 0, 0xFF, 0xE0}, {});
         EXPECT_NE(fault.find("jump to unmapped memory at 0x20 (NULL)"), std::string::npos) << fault;
         EXPECT_NE(fault.find(", from zerval.sys .text+"), std::string::npos) << fault;
-        EXPECT_TRUE(fault.ends_with(", in " + entry + ": jmp eax")) << fault;
+        EXPECT_TRUE(fault.ends_with(", in " + entry)) << fault;
     }
     {
         // mov eax, <the image's first section of data>; jmp eax: what lies there is no code
