@@ -90,6 +90,8 @@ struct Options {
     Scenario scenario;
     TraceRequest trace;
     Request request;
+    // --gdb: the port gdb connects to on 127.0.0.1 (0: one the system picks).
+    std::optional<uint16_t> gdbPort;
 };
 
 // The entries --trace-entry accepts, in the module's export order.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "debugger.h"
 #include "module_under_test.h"
 #include "options.h"
 #include "profile.h"
@@ -45,6 +46,8 @@ public:
     bool attached() const { return attaches_.back().returned; }
     // Where the last attach's calls begin in the module's log.
     size_t lastAttachStart() const { return lastAttachStart_; }
+    // The run is over with this exit status: gdb's session, if any, ends.
+    void end(int status);
 
 private:
     void start();
@@ -54,6 +57,7 @@ private:
 
     const Options &options_;
     sim::Profile profile_;
+    std::unique_ptr<Debugger> debugger_;  // with --gdb; outlives the machine, which holds its connection
     std::unique_ptr<ModuleUnderTest> module_;
     std::unique_ptr<Tracer> tracer_;
     std::vector<AttachOutcome> attaches_;
