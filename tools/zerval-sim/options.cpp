@@ -127,7 +127,7 @@ Options ParseOptions(int argc, char **argv)
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
     std::string attachParam, irql, displayMode, gdbPort;
     std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
-    bool imageGiven = false;
+    bool imageGiven = false, gdbGiven = false;
 
     CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees.", "zerval-sim"};
     app.fallthrough();
@@ -161,7 +161,8 @@ Options ParseOptions(int argc, char **argv)
                    "(WIDTHxHEIGHTxBPP@HZ, of those it reports), or 'each' reported mode in turn");
     app.add_option("--gdb", gdbPort,
                    "wait on 127.0.0.1:PORT for gdb (target remote) before the first instruction, and print the gdb "
-                   "commands that read the images' symbols; 0: a free port, printed");
+                   "commands that read the images' symbols; 0: a free port, printed")
+        ->each([&](const std::string &) { gdbGiven = true; });
     app.add_option("--save-written", in.saveWritten,
                    "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
                    "folder, under the last part of its name");
@@ -279,7 +280,7 @@ Options ParseOptions(int argc, char **argv)
         }
     o.trace.on = o.trace.on || !o.trace.entries.empty();
 
-    if (!gdbPort.empty()) {
+    if (gdbGiven) {
         try {
             o.gdbPort = static_cast<uint16_t>(text::ParseUnsigned(gdbPort, 0, 65535));
         } catch (const text::BadText &) {
