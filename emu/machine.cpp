@@ -331,19 +331,22 @@ uint32_t Machine::readU32(uint32_t address) const
     return v;
 }
 
-void Machine::fail(const std::string &what, const std::string &culprit)
+void Machine::fail(const std::string &what, const std::string &culprit, FaultKind kind)
 {
     if (fault_.empty() && machineError_.empty()) {
         fault_ = what;
         faultCulprit_ = culprit;
+        stopAtFault(runEntry_ + ": " + what, kind);
     }
     uc_emu_stop(uc());
 }
 
 void Machine::failMachine(const std::string &what)
 {
-    if (fault_.empty() && machineError_.empty())
+    if (fault_.empty() && machineError_.empty()) {
         machineError_ = what;
+        stopAtFault(runEntry_ + ": " + what, FaultKind::Rule);
+    }
     uc_emu_stop(uc());
 }
 
@@ -479,16 +482,18 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     if (!fault_.empty())
         throw Fault(exportName + ": " + fault_, faultCulprit_);
     if (err != UC_ERR_OK)
-        throw Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip), culpritOf(imageAt(eip)));
+        throw stoppedAt(Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip), culpritOf(imageAt(eip))),
+                        FaultKind::Instruction);
     if (eip != kSentinel)
-        throw Fault(exportName + ": did not return within " + std::to_string(CodeChecks::kInstructionLimit) +
-                        " instructions, at " + where(eip),
-                    culpritOf(imageAt(eip)));
+        throw stoppedAt(Fault(exportName + ": did not return within " + std::to_string(CodeChecks::kInstructionLimit) +
+                                  " instructions, at " + where(eip),
+                              culpritOf(imageAt(eip))),
+                        FaultKind::Rule);
     const std::string returned =
         !loaded_.empty() ? "; it returned at " + locate(code_.lastInstruction()) + instructionText(code_.lastInstruction())
                          : "";
     if (const std::string breach = ReturnBreach(uc(), frame, espAfter); !breach.empty())
-        throw Fault(exportName + ": " + breach + returned, entered);
+        throw stoppedAt(Fault(exportName + ": " + breach + returned, entered), FaultKind::Rule);
     return eax;
 }
 
@@ -555,7 +560,7 @@ void Machine::refuse(uint32_t address)
     fail((culprit.empty() ? "" : culprit + ": ") + code_.refusal() + " instruction at " + pe::Hex(address) +
              ": kernel code may not use the floating-point or SIMD registers (" + where(address) +
              instructionText(address) + ")",
-         culprit);
+         culprit, FaultKind::Instruction);
 }
 
 void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(address, size); }
@@ -609,7 +614,7 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     const bool fetched = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT;
     fail(what + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip) + (by == eip ? ", at " : ", from ") +
              this->where(by) + (fetched && by == eip ? "" : instructionText(by)),
-         culpritOf(imageAt(by)));
+         culpritOf(imageAt(by)), FaultKind::Access);
     return false;
 }
 

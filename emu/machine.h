@@ -33,6 +33,10 @@ struct uc_struct;
 
 namespace emu {
 
+namespace gdb {
+class Stub;
+}
+
 // A routine the simulation serves an image, as an import binds to it.
 struct ServedRoutine {
     std::string module;  // "ntoskrnl.exe"
@@ -164,7 +168,30 @@ public:
     // blocks, where a fault's EIP may be its block's start).
     std::string instructionText(uint32_t address) const;
 
+    // A debugger (machine_debugger.cpp), attached before the first call
+    // (code the engine translated earlier would run past it): the images
+    // stop for it before their first instruction, at its breakpoints, after
+    // each single step, and at a fault before the call ends with it.
+    void attachDebugger(gdb::Stub &stub);
+    // Where each loaded image lies, the module first, for a debugger to place
+    // their symbols.
+    struct ImagePlace {
+        std::string module;
+        uint32_t base;
+        uint32_t preferredBase;  // the image's own ImageBase
+    };
+    std::vector<ImagePlace> imagePlaces() const;
+
 private:
+    // What a fault stops a debugger with: a rule broken, a memory access, an
+    // instruction the machine does not run.
+    enum class FaultKind { Rule, Access, Instruction };
+    class Debugging;
+    std::shared_ptr<Debugging> debugging_;  // none until a debugger attaches
+    // A fault, shown to the debugger (if any) as it stops there.
+    void stopAtFault(const std::string &what, FaultKind kind);
+    Fault stoppedAt(Fault fault, FaultKind kind);
+
     // The routines the simulated kernel and sibling drivers serve, and the
     // hooks the simulated services driver installs: one table (served.cpp),
     // each entry beside its handler.  A served call reads its arguments once.
@@ -289,7 +316,7 @@ private:
     // Stops the image: what it did broke a rule (a Fault; culprit: the
     // neighbour whose code did it, empty for the module), or the machine
     // cannot go on (an Error).
-    void fail(const std::string &what, const std::string &culprit = {});
+    void fail(const std::string &what, const std::string &culprit = {}, FaultKind kind = FaultKind::Rule);
     void failMachine(const std::string &what);
     // The loaded image an address lies in, as an index of loaded_ (0: the
     // module, also when no neighbour is loaded); SIZE_MAX for none.

@@ -106,10 +106,27 @@ std::string NeighbourFault(const Inputs &inputs, const emu::Fault &f)
 
 std::string DisplayName(const Inputs &inputs) { return FileName(inputs.display); }
 
-std::string PathOfModule(const Inputs &inputs, const std::string &module)
+namespace {
+
+// The role of the neighbour given with this module name; none for zerval.sys.
+const RoleInfo *RoleOfModule(const Inputs &inputs, const std::string &module)
 {
     for (const RoleInfo &r : kRoles)
         if (!PathFor(inputs, r.role).empty() && emu::SameModule(ModuleFor(inputs, r.role), module))
-            return Shown(PathFor(inputs, r.role));
-    return ImageShown(inputs);
+            return &r;
+    return nullptr;
+}
+
+} // namespace
+
+std::string PathOfModule(const Inputs &inputs, const std::string &module)
+{
+    const RoleInfo *r = RoleOfModule(inputs, module);
+    return r != nullptr ? Shown(PathFor(inputs, r->role)) : ImageShown(inputs);
+}
+
+std::string FileOfModule(const Inputs &inputs, const std::string &module)
+{
+    const RoleInfo *r = RoleOfModule(inputs, module);
+    return r != nullptr ? PathFor(inputs, r->role) : ImagePath(inputs);
 }

@@ -34,5 +34,7 @@ std::string DisplayName(const Inputs &inputs);
 // The file the inputs give for an image by its module name ("kelv.sys": the
 // --services path); zerval.sys's for any other.
 std::string PathOfModule(const Inputs &inputs, const std::string &module);
+// The same as given ("-": standard input), for reading it again.
+std::string FileOfModule(const Inputs &inputs, const std::string &module);
 
 #endif

@@ -125,9 +125,9 @@ Options ParseOptions(int argc, char **argv)
     Scenario &sc = o.scenario;
     Request &rq = o.request;
     std::string backend, refusePool, attaches, modeTableSize, freqTableSize, rates, flags, option, attributes;
-    std::string attachParam, irql, displayMode;
+    std::string attachParam, irql, displayMode, gdbPort;
     std::vector<std::string> disableRows, rows, traceEntries, values, emptyHooks;
-    bool imageGiven = false, coverageGiven = false;
+    bool imageGiven = false, coverageGiven = false, gdbGiven = false;
 
     CLI::App app{"Runs zerval.sys against a simulated adapter and shows what a display driver sees.", "zerval-sim"};
     app.fallthrough();
@@ -163,6 +163,10 @@ Options ParseOptions(int argc, char **argv)
     app.add_option("--display-mode", displayMode,
                    "with --display, for a miniport: the mode to set through IOCTL_VIDEO_SET_CURRENT_MODE "
                    "(WIDTHxHEIGHTxBPP@HZ, of those it reports), or 'each' reported mode in turn");
+    app.add_option("--gdb", gdbPort,
+                   "wait on 127.0.0.1:PORT for gdb (target remote) before the first instruction, and print the gdb "
+                   "commands that read the images' symbols; 0: a free port, printed")
+        ->each([&](const std::string &) { gdbGiven = true; });
     app.add_option("--save-written", in.saveWritten,
                    "with --display: save each file the display driver wrote (ZwCreateFile, ZwWriteFile) into this "
                    "folder, under the last part of its name");
@@ -286,6 +290,19 @@ Options ParseOptions(int argc, char **argv)
             o.trace.entries.push_back(e);
         }
     o.trace.on = o.trace.on || !o.trace.entries.empty();
+
+    if (gdbGiven) {
+        try {
+            o.gdbPort = static_cast<uint16_t>(text::ParseUnsigned(gdbPort, 0, 65535));
+        } catch (const text::BadText &) {
+            throw UsageError("--gdb: " + text::Quoted(gdbPort) +
+                             " is not a port number (0 to 65535; 0: a free one, which zerval-sim prints)");
+        }
+        if (in.host)
+            throw UsageError("--gdb: the host build runs no image to debug (drop --backend host)");
+        if (rq.command == Command::Profile || rq.command == Command::Edid || rq.command == Command::Served)
+            throw UsageError("--gdb: the " + std::string(CommandOf(rq.command).name) + " command runs no image");
+    }
 
     // The scenario.
     sc.emptiedHooks = HookMask(emptyHooks);

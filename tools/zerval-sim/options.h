@@ -93,6 +93,8 @@ struct Options {
     // --coverage: where the lcov tracefile of the lines the neighbour images
     // ran goes; empty: none is written.
     std::string coverage;
+    // --gdb: the port gdb connects to on 127.0.0.1 (0: one the system picks).
+    std::optional<uint16_t> gdbPort;
 };
 
 // The entries --trace-entry accepts, in the module's export order.

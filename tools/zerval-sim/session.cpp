@@ -142,8 +142,12 @@ sim::Profile ScenarioProfile(const Options &o)
 
 Session::Session(const Options &options) : options_(options), profile_(ScenarioProfile(options))
 {
+    if (options.gdbPort)
+        debugger_ = std::make_unique<Debugger>(*options.gdbPort);
     module_ = MakeModule(options.inputs, options.trace.on);
     module_->adapter.profile = profile_;
+    if (debugger_)
+        debugger_->attach(*MachineOf(*module_), options.inputs);
     tracer_ = std::make_unique<Tracer>(*module_, options.trace.on, options.trace.entries);
     if (!options.coverage.empty())
         coverage_ = std::make_unique<Coverage>(*MachineOf(*module_));
@@ -172,6 +176,12 @@ void Session::writeCoverageAfterAll() const
 }
 
 Session::~Session() = default;
+
+void Session::end(int status)
+{
+    if (debugger_)
+        debugger_->finish(status);
+}
 
 void Session::start()
 {
@@ -335,6 +345,7 @@ int WithSession(const Options &options, const std::function<int(Session &)> &com
         if (!session.module().log.breaches().empty())
             throw ToolError("the module broke its contract with the services driver: " +
                             session.module().log.breaches().front());
+        session.end(status);
         return status;
     } catch (const emu::Fault &f) {
         if (f.culprit.empty())

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "coverage.h"
+#include "debugger.h"
 #include "module_under_test.h"
 #include "options.h"
 #include "profile.h"
@@ -52,6 +53,8 @@ public:
     void writeCoverageAfterAll() const;
     // Where the last attach's calls begin.
     CallMark lastAttachStart() const { return lastAttachStart_; }
+    // The run is over with this exit status: gdb's session, if any, ends.
+    void end(int status);
 
 private:
     void start();
@@ -61,6 +64,7 @@ private:
 
     const Options &options_;
     sim::Profile profile_;
+    std::unique_ptr<Debugger> debugger_;  // with --gdb; outlives the machine, which holds its connection
     std::unique_ptr<ModuleUnderTest> module_;
     std::unique_ptr<Tracer> tracer_;
     std::unique_ptr<Coverage> coverage_;  // with --coverage
