@@ -57,7 +57,7 @@ def paths(kit):
     for shown, path in documents(kit):
         for number, line in lines(path):
             for match in KIT_PATH.finditer(line):
-                named = match.group(0).rstrip(".:")
+                named = match.group(0).rstrip(".:,;")
                 for one in expand(named):
                     inside = os.path.join(kit, one[len("DIR/") :])
                     if not glob.glob(inside):
