@@ -94,17 +94,6 @@ void ReadName(const uint8_t *d, Edid &e)
     e.productName = name;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The bytes of one line of a hex dump, or nothing when the line is not one.
 bool HexLine(std::string_view line, std::vector<uint8_t> &out)
 {
@@ -116,7 +105,7 @@ bool HexLine(std::string_view line, std::vector<uint8_t> &out)
                 return false;  // a lone digit
             continue;
         }
-        const int v = HexDigit(c);
+        const int v = text::HexDigit(c);
         if (v < 0)
             return false;
         if (high < 0) {

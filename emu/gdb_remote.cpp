@@ -11,6 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "number_text.h"
+
 namespace emu::gdb {
 
 namespace {
@@ -19,17 +21,6 @@ constexpr char kEscape = '}';
 // The largest packet the stub takes (its PacketSize, in hex in qSupported);
 // a longer one is cut off as unreadable.
 constexpr size_t kPacketSize = 0x4000;
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 std::string Hex(uint8_t byte)
 {
@@ -71,7 +62,7 @@ std::optional<std::string> BytesOfHex(std::string_view hex)
         return std::nullopt;
     std::string out;
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+        const int hi = text::HexDigit(hex[i]), lo = text::HexDigit(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out += static_cast<char>(hi * 16 + lo);
@@ -97,7 +88,7 @@ std::optional<uint32_t> Number(std::string_view hex)
         return std::nullopt;
     uint32_t v = 0;
     for (const char c : hex) {
-        const int d = HexDigit(c);
+        const int d = text::HexDigit(c);
         if (d < 0)
             return std::nullopt;
         v = v << 4 | static_cast<uint32_t>(d);
@@ -209,7 +200,7 @@ std::optional<Incoming> PacketReader::next()
         const std::string body = buffer_.substr(1, end - 1);
         const std::string sum = buffer_.substr(end + 1, 2);
         buffer_.erase(0, end + 3);
-        const int hi = HexDigit(sum[0]), lo = HexDigit(sum[1]);
+        const int hi = text::HexDigit(sum[0]), lo = text::HexDigit(sum[1]);
         if (hi < 0 || lo < 0)
             return Incoming{Incoming::Kind::Bad, body, "checksum '" + sum + "' is not two hex digits"};
         if (hi * 16 + lo != Checksum(body))

@@ -42,6 +42,17 @@ std::string Range(uint64_t min, uint64_t max) { return Bound(min) + " to " + Bou
 
 } // namespace
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string Hex(uint64_t v, int digits)
 {
     char buf[24];

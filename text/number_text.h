@@ -21,6 +21,8 @@ inline uint64_t ParseUnsigned(std::string_view text, uint64_t max) { return Pars
 // A whole number from min to max, decimal (with an optional minus) or 0x hex.
 int64_t ParseSigned(std::string_view text, int64_t min, int64_t max);
 
+// The value of one hex digit, either case; -1 for any other character.
+int HexDigit(char c);
 // "0x1f"; with digits, at least that many ("0x0000001f" for 8).
 std::string Hex(uint64_t v, int digits = 0);
 // A bound as a message gives it: decimal up to 65535, hex above ("1000",
