@@ -64,9 +64,10 @@ struct Machine::Callbacks {
     {
         return static_cast<Machine *>(user)->onBadAccess(static_cast<int>(type), address, size);
     }
-    static void stackWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *user)
+    static void stackWrite(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t value, void *user)
     {
-        static_cast<Machine *>(user)->onStackWrite(static_cast<uint32_t>(address), static_cast<uint32_t>(size));
+        static_cast<Machine *>(user)->onStackWrite(static_cast<uint32_t>(address), static_cast<uint32_t>(size),
+                                                   static_cast<uint64_t>(value));
     }
 };
 
@@ -447,6 +448,7 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     const CallFrame frame = FrameOfCall(uc(), esp, static_cast<uint32_t>(4 * args.size()));
 
     entryEsp_ = esp;
+    entryArgBytes_ = static_cast<uint32_t>(4 * args.size());
     code_.begin(esp);
     last_ = CallStats{};
     fault_.clear();

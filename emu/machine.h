@@ -304,7 +304,7 @@ private:
     void onWatchedInstruction(uint32_t address, uint32_t size);
     void refuse(uint32_t address);
     bool onBadAccess(int type, uint64_t address, int size);
-    void onStackWrite(uint32_t address, uint32_t size);
+    void onStackWrite(uint32_t address, uint32_t size, uint64_t value);
     void onCodeWrite(uint32_t address, uint32_t size);
     void hookImage(uint32_t base, uint32_t size);
     // Maps an image with each page's final protection, relocated, imports
@@ -394,13 +394,13 @@ private:
         std::string during;    // the host's entry that call came in: "_lDllAttach@20"
     };
     std::map<uint32_t, EarlierRecord> earlierRecords_;  // by address, the latest call's
-    // The earlier record the instruction at `eip` writes [at, end) through:
-    // the pointer it writes through lies in that record, and not in the one
-    // `call` (the open call from the module, if any) was handed.  None when
-    // the write lands in the stack the running code owns now (between `esp`,
-    // less what one instruction pushes before it moves ESP, and `ownTop`).
-    const std::pair<const uint32_t, EarlierRecord> *keptRecord(uint32_t eip, uint64_t at, uint64_t end, uint32_t esp,
-                                                              uint64_t ownTop, const CrossCall *call) const;
+    // The earlier record the instruction at `eip` writes [at, end) through,
+    // when the pointer it writes through lies in one, and not in the record
+    // `call` (the open call from the module, if any) was handed: in stack
+    // nobody owns (`freeStack`), one the write also lands in; in the
+    // module's frames, one the pointer is the very start of.
+    const std::pair<const uint32_t, EarlierRecord> *keptRecord(uint32_t eip, uint64_t at, uint64_t end, bool freeStack,
+                                                              const CrossCall *call) const;
 
     const pe::Image image_;
     sim::Adapter &adapter_;
@@ -427,6 +427,7 @@ private:
     };
     std::vector<CodeRange> codeRanges_;  // the executable sections of every image
     uint32_t entryEsp_ = 0;
+    uint32_t entryArgBytes_ = 0;  // the host's call's arguments, above entryEsp_'s return address
     CallStats last_;
     Irql irql_ = Irql::Passive;
     std::string fault_;         // why the running call was stopped: the image's doing

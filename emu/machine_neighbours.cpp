@@ -236,11 +236,10 @@ void Machine::crossingCall(size_t from, size_t image, uint32_t address, uint32_t
 }
 
 const std::pair<const uint32_t, Machine::EarlierRecord> *Machine::keptRecord(uint32_t eip, uint64_t at, uint64_t end,
-                                                                             uint32_t esp, uint64_t ownTop,
-                                                                             const CrossCall *call) const
+                                                                             bool freeStack, const CrossCall *call) const
 {
-    if (earlierRecords_.empty() || (at + kPushReach >= esp && end <= ownTop))
-        return nullptr;  // none handed yet, or the running code's own frame lies there now
+    if (earlierRecords_.empty())
+        return nullptr;
     uint8_t code[kLongestInstruction] = {};
     uint32_t bytes = sizeof code;
     while (bytes != 0 && uc_mem_read(uc(), eip, code, bytes) != UC_ERR_OK)
@@ -252,16 +251,25 @@ const std::pair<const uint32_t, Machine::EarlierRecord> *Machine::keptRecord(uin
     if (r == earlierRecords_.begin())
         return nullptr;
     --r;
-    return *pointer < uint64_t{r->first} + r->second.bytes ? &*r : nullptr;
+    const uint64_t start = r->first, stop = start + r->second.bytes;
+    if (freeStack)
+        return *pointer < stop && at >= start && end <= stop ? &*r : nullptr;
+    // In the module's live frames, where records handed at other depths
+    // overlap what it uses now: only a pointer to the very start of one is
+    // taken for a kept one, not one an overrun computed into a register.
+    return *pointer == start ? &*r : nullptr;
 }
 
 // While a call the module made into a neighbour is open, the stack above that
 // call's arguments is the module's (and its callers'): the code running there
 // may write only the record it was handed.  Its own return address is not
-// its own either.  A record handed to a hook was the hook's only until it
+// its own either.  Below those arguments the stack is the neighbours' own,
+// down to ESP.  A record handed to a hook was the hook's only until it
 // returned: a neighbour that writes one later, from any call, kept its
-// address.
-void Machine::onStackWrite(uint32_t address, uint32_t size)
+// address - a write in the module's frames through a pointer to an earlier
+// record's start, or one below ESP, in stack nobody owns, that changes an
+// earlier record.
+void Machine::onStackWrite(uint32_t address, uint32_t size, uint64_t value)
 {
     if (current_ == 0 || current_ >= loaded_.size())
         return;  // the module's own code, or the host
@@ -276,20 +284,34 @@ void Machine::onStackWrite(uint32_t address, uint32_t size)
     uc_reg_read(uc(), UC_X86_REG_EIP, &eip);
     uc_reg_read(uc(), UC_X86_REG_ESP, &esp);
     const size_t writer = imageAt(eip) != SIZE_MAX ? imageAt(eip) : current_;
-    // The running code owns the stack from ESP up to its innermost call's
-    // arguments (the host's, when no call between images is open).
-    const uint64_t ownTop = crossings_.empty() ? uint64_t{entryEsp_}
-                                               : uint64_t{crossings_.back().frame.esp} + 4 + crossings_.back().callee.argBytes;
-    if (const auto *earlier = keptRecord(eip, at, end, esp, ownTop, call)) {
+    // The neighbours' own stack: up to the arguments of the innermost call
+    // from the module, or of the host's call when there is none.
+    const uint64_t ownTop = call != nullptr ? uint64_t{call->frame.esp} + 4 + call->callee.argBytes
+                                            : uint64_t{entryEsp_} + 4 + entryArgBytes_;
+    const bool freeStack = end + kPushReach <= esp;
+    if (!freeStack && end <= ownTop)
+        return;
+    // Below ESP a write that leaves the bytes as they were (a stack probe's
+    // `or [ecx], 0`) changes nothing a kept pointer could.
+    uint64_t before = 0;
+    if (freeStack && size <= sizeof before) {
+        read(address, &before, size);
+        if (before == (size == 8 ? value : value & ((uint64_t{1} << (8 * size)) - 1)))
+            return;
+    }
+    if (const auto *earlier = keptRecord(eip, at, end, freeStack, call)) {
         const EarlierRecord &r = earlier->second;
-        fail(moduleName(writer) + " wrote " + std::to_string(size) + " bytes through a pointer kept from an earlier call: at offset +" +
-                 std::to_string(at - earlier->first) + " of the " + std::to_string(r.bytes) + "-byte " + r.kind +
-                 " zerval.sys handed to " + r.handedTo + " in " + r.during +
+        const int64_t offset = static_cast<int64_t>(at) - earlier->first;
+        fail(moduleName(writer) + " wrote " + std::to_string(size) + " bytes through a pointer kept from an earlier call: at offset " +
+                 (offset < 0 ? "-" : "+") + std::to_string(offset < 0 ? -offset : offset) + " of the " +
+                 std::to_string(r.bytes) + "-byte " + r.kind + " zerval.sys handed to " + r.handedTo + " in " + r.during +
                  ", which was the hook's only until that call returned; the write at " + where(eip) +
                  instructionText(eip),
              culpritOf(writer));
         return;
     }
+    if (freeStack)
+        return;  // stack nobody owns, and no earlier record there
     if (call == nullptr)
         return;
     const uint64_t args = uint64_t{call->frame.esp} + 4, argsEnd = args + call->callee.argBytes;

@@ -97,6 +97,45 @@ TEST(NeighbourMistakes, ACdeclHookIsItsDriversOwnHoweverTheModuleReachesIt)
     }
 }
 
+// A hook the module jumps to returns straight to the display driver: a
+// callee-saved register it changes, or the display driver's frame it writes,
+// is still its own driver's mistake, named with the hook.
+TEST(NeighbourMistakes, ABreachInAHookTheModuleJumpsToIsItsDriversOwn)
+{
+    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+        ExpectError({"--image", image, "--services", Image("kelv_function_clobbers_ebx"), "function", "5"},
+                    Literal(Image("kelv_function_clobbers_ebx") + ", the services driver, broke the rules, not zerval.sys: "
+                            "_Orvalen_Function@4: kelv.sys!pfnFunction: EBX not preserved (0xbadf00d on return, ") +
+                        "0x[0-9a-f]+" + Literal(" at the call); it returned at kelv.sys") + kAt + Literal(": ret 0x4"));
+        ExpectError({"--image", image, "--services", Image("kelv_function_writes_callers"), "function", "5"},
+                    Literal(Image("kelv_function_writes_callers") + ", the services driver, broke the rules, not zerval.sys: "
+                            "_Orvalen_Function@4: kelv.sys wrote 4 bytes outside what zerval.sys handed to "
+                            "kelv.sys!pfnFunction: at ") +
+                        "0x[0-9a-f]+" + Literal(" in its caller's stack frame, 0 bytes above its arguments; the write at kelv.sys") +
+                        kAt + Literal(", in pfnFunction: mov dword ptr [") + "e[a-z]{2}" + Literal("+0x4], 0xdeadbeef"));
+    }
+}
+
+// What a sound driver does with the stack is not taken for a kept pointer:
+// an overrun whose address was computed into a register first (unoptimised
+// code) is named as the overrun it is, although records handed earlier lay
+// there; a buffer of the services driver's own frame, which it lends the TV
+// driver to fill, is theirs.
+TEST(NeighbourMistakes, NoSoundUseOfTheStackIsTakenForAKeptPointer)
+{
+    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+        ExpectError({"--image", image, "--services", Image("kelv_query_past_16_o0")},
+                    Literal(Image("kelv_query_past_16_o0") + ", the services driver, broke the rules, not zerval.sys: "
+                            "_lDllAttach@20: kelv.sys wrote 4 bytes outside what zerval.sys handed to kelv.sys!pfnQueryMode: "
+                            "at offset +16 of the 16-byte ModeQuery (right after its end); the write at kelv.sys") +
+                        kAt + Literal(", in pfnQueryMode: mov dword ptr [") + "e[a-z]{2}" + Literal("], 0xdeadbeef"));
+        const ToolRun run = RunTool(kSim, {"--image", image, "--services", Image("kelv_lends_buffer"), "--tv",
+                                           Image("rmx_fills"), "function", "5"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "Orvalen_Function(0x00000005) = 1\n");
+    }
+}
+
 // What the module hands a hook is the hook's until it returns.  A services
 // driver that keeps the address and writes there later - handed another
 // record, or from another hook - is named for the pointer it kept, with the

@@ -16,7 +16,11 @@
  *                       another record later, writes the one it kept
  *   KEEPS_QUERY_FOR_FUNCTION  pfnFunction writes the last record pfnQueryMode
  *                       was handed
+ *   FUNCTION_CLOBBERS_EBX      pfnFunction returns with EBX changed
+ *   FUNCTION_WRITES_CALLERS    pfnFunction writes the 4 bytes above its argument
  *   NONE                no mistake (the misspelt export is in the .def file)
+ *   LENDS_BUFFER        no mistake: pfnFunction lends a buffer of its own frame
+ *                       to the TV driver (rmx_fills.sys's RmxFill), which fills it
  *
  * Every hook is filled; the optional ones answer as the example does.
  */
@@ -76,6 +80,8 @@
 
 /* The last record pfnQueryMode was handed (KEEPS_QUERY...). */
 static ModeQuery *g_kept;
+/* Where pfnFunction's argument lies (FUNCTION_WRITES_CALLERS). */
+static volatile ULONG_PTR g_argument;
 
 /* Writes a 32-bit value `offset` bytes from the start of what it was handed. */
 #define SCRIBBLE(handed, offset) (*(volatile ULONG *)((UCHAR *)(handed) + (offset)) = 0xDEADBEEFu)
@@ -124,11 +130,27 @@ static LONG KELV_PASS_THROUGH_CALL KelvPassThrough(ULONG A, ULONG B, ULONG C)
     return A != 0 ? (LONG)(A + B + C) : -1;
 }
 
+#ifdef KELV_MISTAKE_LENDS_BUFFER
+#define KELV_LENT_WORDS 64u
+/* The TV driver's (rmx_fills.def exports it as _RmxFill@8). */
+__declspec(dllimport) ULONG ZERVAL_CALL _RmxFill(volatile ULONG *Out, ULONG Words);
+#endif
+
 static BOOLEAN KELV_FUNCTION_CALL KelvFunction(ULONG Value)
 {
-#ifdef KELV_MISTAKE_KEEPS_QUERY_FOR_FUNCTION
+#if defined(KELV_MISTAKE_KEEPS_QUERY_FOR_FUNCTION)
     if (g_kept != NULL)
         SCRIBBLE(g_kept, 4);
+#elif defined(KELV_MISTAKE_FUNCTION_CLOBBERS_EBX)
+    __asm__ volatile("movl $0x0BADF00D, %ebx");
+#elif defined(KELV_MISTAKE_FUNCTION_WRITES_CALLERS)
+    /* Through an address the compiler cannot see past: the slot above Value. */
+    g_argument = (ULONG_PTR)&Value;
+    SCRIBBLE(g_argument, 4);
+#elif defined(KELV_MISTAKE_LENDS_BUFFER)
+    volatile ULONG lent[KELV_LENT_WORDS];
+    _RmxFill(lent, KELV_LENT_WORDS);
+    return lent[Value % KELV_LENT_WORDS] != 0;
 #endif
     return Value != 0;
 }

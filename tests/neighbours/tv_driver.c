@@ -25,6 +25,17 @@ ULONG ZERVAL_CALL AttachRMX(ULONG_PTR Context, ULONG_PTR Param)
 
 ULONG RMX_CONTROL_CALL S_RMX_Control(ULONG A, ULONG B, ULONG C) { return 0x40u + A + B + C; }
 
+#ifdef RMX_FILLS
+/* Fills a buffer the caller lends it for the call: word i holds i. */
+ULONG ZERVAL_CALL RmxFill(volatile ULONG *Out, ULONG Words)
+{
+    ULONG i;
+    for (i = 0; i < Words; ++i)
+        Out[i] = i;
+    return Words;
+}
+#endif
+
 ULONG NTAPI DriverEntry(PVOID DriverObject, PVOID RegistryPath)
 {
     (void)DriverObject;

@@ -30,7 +30,7 @@ std::vector<sim::CallRecord> ServicesCallsSince(ModuleUnderTest &m, CallMark fro
             r.args[a] = c.args[a];
         r.in = *c.queryIn;
         r.out = *c.queryOut;
-        r.result = c.result;
+        r.result = c.resultBytes == 1 ? c.result & 0xFFu : c.result;  // a BOOLEAN hook's answer is AL
         calls.push_back(r);
     }
     return calls;
