@@ -4,6 +4,8 @@
 #ifndef ZERVAL_EMU_ERROR_H
 #define ZERVAL_EMU_ERROR_H
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -37,6 +39,8 @@ struct Fault : std::runtime_error {
     // The module name of the neighbour image whose code broke the rule
     // ("kelv.sys"); empty when it was the module's own.
     std::string culprit;
+    // For a bad memory access: the guest address it touched.
+    std::optional<uint32_t> address;
 };
 
 } // namespace emu

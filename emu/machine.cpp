@@ -256,6 +256,7 @@ void Machine::reset()
     last_ = CallStats{};
     fault_.clear();
     faultCulprit_.clear();
+    faultAddress_.reset();
     machineError_.clear();
     crossingLog_.clear();
     earlierRecords_.clear();
@@ -453,6 +454,7 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     last_ = CallStats{};
     fault_.clear();
     faultCulprit_.clear();
+    faultAddress_.reset();
     machineError_.clear();
     limitReached_ = false;
     // At DISPATCH_LEVEL and above the verifier has trimmed every pageable
@@ -481,8 +483,11 @@ uint32_t Machine::run(uint32_t target, const std::string &exportName, const std:
     }
     if (!machineError_.empty())
         throw Error(exportName + ": " + machineError_);
-    if (!fault_.empty())
-        throw Fault(exportName + ": " + fault_, faultCulprit_);
+    if (!fault_.empty()) {
+        Fault fault(exportName + ": " + fault_, faultCulprit_);
+        fault.address = faultAddress_;
+        throw fault;
+    }
     if (err != UC_ERR_OK)
         throw stoppedAt(Fault(exportName + ": " + uc_strerror(err) + " at EIP " + pe::Hex(eip), culpritOf(imageAt(eip))),
                         FaultKind::Instruction);
@@ -614,6 +619,8 @@ bool Machine::onBadAccess(int type, uint64_t address, int size)
     // one run before it.  Where code was fetched from data, there is none.
     const uint32_t by = imageAt(eip) != SIZE_MAX ? eip : code_.lastInstruction();
     const bool fetched = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT;
+    if (fault_.empty() && machineError_.empty())
+        faultAddress_ = static_cast<uint32_t>(address);
     fail(what + ", " + std::to_string(size) + " bytes, EIP " + pe::Hex(eip) + (by == eip ? ", at " : ", from ") +
              this->where(by) + (fetched && by == eip ? "" : instructionText(by)),
          culpritOf(imageAt(by)), FaultKind::Access);

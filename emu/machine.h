@@ -432,6 +432,7 @@ private:
     Irql irql_ = Irql::Passive;
     std::string fault_;         // why the running call was stopped: the image's doing
     std::string faultCulprit_;  // (and which neighbour's, when not the module's)
+    std::optional<uint32_t> faultAddress_;  // (and, for a bad access, the address it touched)
     std::string machineError_;  // or the machine's
     std::string runEntry_;      // the entry the host called
     uint32_t restartAt_ = 0;    // where the engine runs again after a watch was added; 0: it does not

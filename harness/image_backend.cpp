@@ -64,14 +64,13 @@ public:
     // they are.
     emu::Fault explained(const emu::Fault &fault, const char *what) const
     {
-        const std::string text = fault.what();
-        const size_t at = text.find(" memory at 0x");
-        if (at == std::string::npos)
+        if (!fault.address || *fault.address < uint64_t{address_} + size_ ||
+            *fault.address >= uint64_t{address_} + size_ + kPageBytes)
             return fault;
-        const uint64_t address = std::strtoull(text.c_str() + at + 13, nullptr, 16);
-        if (address < uint64_t{address_} + size_ || address >= uint64_t{address_} + size_ + kPageBytes)
-            return fault;
-        return emu::Fault(text + " (past the end of " + caller::Block(what, size_) + " it was handed)", fault.culprit);
+        emu::Fault past(std::string(fault.what()) + " (past the end of " + caller::Block(what, size_) + " it was handed)",
+                        fault.culprit);
+        past.address = fault.address;
+        return past;
     }
 
 private:
