@@ -96,17 +96,55 @@ void ReadStackEffect(const ZydisDecodedInstruction &in, const ZydisDecodedOperan
 
 } // namespace
 
+// ESP is written through the stack by the instructions that push, pop, call
+// or return, and by enter, leave, sysenter and sysexit; as an operand the
+// code names, only where a register field holds 4 (ESP's number): ModRM's
+// reg, its r/m when it names a register (mod 3, or a move to or from a
+// control or debug register, which ignores mod and is privileged), or the
+// opcode's low three bits when the register is in the opcode (no ModRM).
+// Other encodings than the legacy one (VEX and the like) are not looked into.
+bool MayWriteStackPointer(const ZydisDecodedInstruction &in)
+{
+    if (in.encoding != ZYDIS_INSTRUCTION_ENCODING_LEGACY)
+        return true;
+    switch (in.meta.category) {
+    case ZYDIS_CATEGORY_PUSH:
+    case ZYDIS_CATEGORY_POP:
+    case ZYDIS_CATEGORY_CALL:
+    case ZYDIS_CATEGORY_RET: return true;
+    default: break;
+    }
+    switch (in.mnemonic) {
+    case ZYDIS_MNEMONIC_ENTER:
+    case ZYDIS_MNEMONIC_LEAVE:
+    case ZYDIS_MNEMONIC_SYSENTER:
+    case ZYDIS_MNEMONIC_SYSEXIT: return true;
+    default: break;
+    }
+    constexpr uint8_t kEsp = 4;
+    if ((in.attributes & ZYDIS_ATTRIB_HAS_MODRM) == 0)
+        return (in.opcode & 7) == kEsp;
+    const bool rmIsRegister = in.raw.modrm.mod == 3 || (in.attributes & ZYDIS_ATTRIB_IS_PRIVILEGED) != 0;
+    return in.raw.modrm.reg == kEsp || (rmIsRegister && in.raw.modrm.rm == kEsp);
+}
+
 Instruction ReadInstruction(const uint8_t *bytes, size_t size)
 {
     ZydisDecoderContext context;
     ZydisDecodedInstruction in;
-    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)) ||
-        !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)))
         return {};
     Instruction r;
     r.length = in.length;
-    r.registerFile = FpuOrSimdUse(in, operands);
+    bool operandsMayTell = false;
+    r.registerFile = FpuOrSimdUseByKind(in, operandsMayTell);
+    if (!operandsMayTell && !MayWriteStackPointer(in))
+        return r;
+    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
+        return {};
+    if (operandsMayTell)
+        r.registerFile = FpuOrSimdUseByOperands(in, operands);
     ReadStackEffect(in, operands, r);
     return r;
 }
