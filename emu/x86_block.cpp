@@ -4,6 +4,10 @@
 #include "x86_decoder.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace emu {
 
@@ -149,25 +153,85 @@ Instruction ReadInstruction(const uint8_t *bytes, size_t size)
     return r;
 }
 
-BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+namespace {
+
+// One instruction of a block read with nothing watched: where it begins and
+// ends, and ESP at its start, relative to ESP at the block's start.
+struct Step {
+    uint32_t offset;
+    uint32_t end;
+    int32_t esp;
+};
+
+// The block's instructions up to the first the reading cannot account for
+// (that one included when it leaves ESP unknown).
+std::vector<Step> ReadSteps(const uint8_t *bytes, uint32_t size)
 {
-    BlockReading r;
+    std::vector<Step> steps;
     int32_t esp = 0;
-    while (r.read < size) {
-        if (stop(r.read))
-            return r;
-        const Instruction in = ReadInstruction(bytes + r.read, size - r.read);
+    for (uint32_t at = 0; at < size;) {
+        const Instruction in = ReadInstruction(bytes + at, size - at);
         if (in.length == 0 || in.registerFile != nullptr)
-            return r;
-        r.lowestEsp = std::min(r.lowestEsp, esp);
-        r.lastOffset = r.read;
-        r.read += in.length;
-        ++r.instructions;
+            break;
+        steps.push_back(Step{at, at + in.length, esp});
+        at += in.length;
         if (!in.espKnown)
-            return r;
+            break;
         esp += in.espDelta;
     }
+    return steps;
+}
+
+// The code of an image is the same on every machine a process makes, so
+// each block's bytes are read once (per thread) and their reading kept,
+// looked up by the bytes themselves.  A process that makes up code (a
+// fuzzer's) starts over when the blocks kept are this many.
+constexpr size_t kMostBlocksKept = 16384;
+
+struct BytesHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
+};
+
+const std::vector<Step> &KeptSteps(const uint8_t *bytes, uint32_t size)
+{
+    thread_local std::unordered_map<std::string, std::vector<Step>, BytesHash, std::equal_to<>> kept;
+    const std::string_view key(reinterpret_cast<const char *>(bytes), size);
+    if (auto it = kept.find(key); it != kept.end())
+        return it->second;
+    if (kept.size() >= kMostBlocksKept)
+        kept.clear();
+    return kept.emplace(std::string(key), ReadSteps(bytes, size)).first->second;
+}
+
+// What the machine watches cuts the reading short before the first
+// instruction it watches.
+BlockReading Cut(const std::vector<Step> &steps, const std::function<bool(uint32_t offset)> &stop)
+{
+    BlockReading r;
+    for (const Step &s : steps) {
+        if (stop(s.offset))
+            break;
+        r.lowestEsp = std::min(r.lowestEsp, s.esp);
+        r.lastOffset = s.offset;
+        r.read = s.end;
+        ++r.instructions;
+    }
     return r;
+}
+
+} // namespace
+
+BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+{
+    if (size == 0 || stop(0))
+        return {};  // all of it watched (a neighbour's code): nothing to read
+    return Cut(KeptSteps(bytes, size), stop);
+}
+
+BlockReading ReadBlockAfresh(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+{
+    return Cut(ReadSteps(bytes, size), stop);
 }
 
 } // namespace emu

@@ -48,8 +48,13 @@ bool MayWriteStackPointer(const ZydisDecodedInstruction &instruction);
 // Reads the block up to the first instruction that is a floating-point or
 // SIMD one, that leaves ESP unknown (that one is read, what follows is not),
 // that is no instruction, or whose address `stop(offset)` says the machine
-// watches itself.
+// watches itself.  The reading of the same bytes is kept for the rest of the
+// process (the code of an image is the same on every machine).
 BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
+
+// The same, the bytes read again however often they were before: for
+// measuring the reading itself.
+BlockReading ReadBlockAfresh(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
 
 } // namespace emu
 

@@ -343,6 +343,25 @@ TEST(X86Reader, ABlockStopsWhereItsReadingCannotAccountForTheRest)
     EXPECT_EQ(watched.read, 1u);
 }
 
+TEST(X86Reader, TheSameBytesReadAgainAreCutWhereTheMachineNowWatches)
+{
+    // push esi; push edi; push ebx; add esp, 0x0c, read with nothing
+    // watched, then the same bytes with the third watched, then the first,
+    // then nothing again: each reading as if the bytes were new.
+    const Bytes block = {0x56, 0x57, 0x53, 0x83, 0xC4, 0x0C};
+    const emu::BlockReading whole = ReadAll(block);
+    EXPECT_EQ(whole.instructions, 4u);
+    EXPECT_EQ(whole.read, 6u);
+    EXPECT_EQ(whole.lowestEsp, -12);
+    const emu::BlockReading cut = ReadAll(block, 2);
+    EXPECT_EQ(cut.instructions, 2u);
+    EXPECT_EQ(cut.read, 2u);
+    EXPECT_EQ(cut.lastOffset, 1u);
+    EXPECT_EQ(cut.lowestEsp, -4);
+    EXPECT_EQ(ReadAll(block, 0).instructions, 0u);
+    EXPECT_EQ(ReadAll(block).instructions, 4u);
+}
+
 TEST(Disassembly, OneInstructionInIntelSyntaxWithBranchTargetsAbsolute)
 {
     const struct {
