@@ -10,13 +10,14 @@ constexpr const char *kX87 = "x87";
 constexpr const char *kMmxSse = "MMX/SSE";
 constexpr const char *kAvx = "AVX";
 
-// What the instruction's encoding, category and ISA set tell.  Where they
-// do not, `byOperands` says whether its operands may: only an instruction
+} // namespace
+
+// Where the encoding, category and ISA set do not tell, only an instruction
 // of an extension to the base set can name an MMX or SSE register (crc32,
 // movnti and the fences are such extensions and name none).
-const char *ByKind(const ZydisDecodedInstruction &in, bool &byOperands)
+const char *FpuOrSimdUseByKind(const ZydisDecodedInstruction &in, bool &operandsMayTell)
 {
-    byOperands = false;
+    operandsMayTell = false;
     switch (in.encoding) {
     case ZYDIS_INSTRUCTION_ENCODING_VEX:
     case ZYDIS_INSTRUCTION_ENCODING_EVEX:
@@ -40,11 +41,11 @@ const char *ByKind(const ZydisDecodedInstruction &in, bool &byOperands)
     case ZYDIS_ISA_SET_XSAVES: return kMmxSse;  // the register files saved or restored whole
     default: break;
     }
-    byOperands = in.meta.isa_ext != ZYDIS_ISA_EXT_BASE;
+    operandsMayTell = in.meta.isa_ext != ZYDIS_ISA_EXT_BASE;
     return nullptr;
 }
 
-const char *ByOperands(const ZydisDecodedInstruction &in, const ZydisDecodedOperand *operands)
+const char *FpuOrSimdUseByOperands(const ZydisDecodedInstruction &in, const ZydisDecodedOperand *operands)
 {
     for (uint8_t i = 0; i < in.operand_count; ++i) {
         if (operands[i].type != ZYDIS_OPERAND_TYPE_REGISTER)
@@ -64,15 +65,6 @@ const char *ByOperands(const ZydisDecodedInstruction &in, const ZydisDecodedOper
     return nullptr;
 }
 
-} // namespace
-
-const char *FpuOrSimdUse(const ZydisDecodedInstruction &instruction, const ZydisDecodedOperand *operands)
-{
-    bool byOperands = false;
-    const char *use = ByKind(instruction, byOperands);
-    return use != nullptr || !byOperands ? use : ByOperands(instruction, operands);
-}
-
 // Decodes the operands only where the instruction alone does not tell: this
 // runs for every instruction the machine watches.
 const char *FpuOrSimdUse(const uint8_t *bytes, size_t size)
@@ -81,14 +73,14 @@ const char *FpuOrSimdUse(const uint8_t *bytes, size_t size)
     ZydisDecodedInstruction in;
     if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)))
         return nullptr;
-    bool byOperands = false;
-    const char *use = ByKind(in, byOperands);
-    if (use != nullptr || !byOperands)
+    bool operandsMayTell = false;
+    const char *use = FpuOrSimdUseByKind(in, operandsMayTell);
+    if (!operandsMayTell)
         return use;
     ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
     if (!ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
         return nullptr;
-    return ByOperands(in, operands);
+    return FpuOrSimdUseByOperands(in, operands);
 }
 
 } // namespace emu

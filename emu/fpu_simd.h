@@ -16,9 +16,13 @@ namespace emu {
 // `bytes` begins with one whole instruction, prefixes included.
 const char *FpuOrSimdUse(const uint8_t *bytes, size_t size);
 
-// The same of an instruction already decoded with all its operands, the
-// hidden ones included.
-const char *FpuOrSimdUse(const ZydisDecodedInstruction &instruction, const ZydisDecodedOperand *operands);
+// The same of an instruction already decoded, in two steps, so that its
+// operands need be decoded only where they may tell: what its encoding,
+// category and ISA set tell (`operandsMayTell` true where they do not, but
+// its operands may name such a register), and what its operands (all of
+// them, the hidden ones included) name.
+const char *FpuOrSimdUseByKind(const ZydisDecodedInstruction &instruction, bool &operandsMayTell);
+const char *FpuOrSimdUseByOperands(const ZydisDecodedInstruction &instruction, const ZydisDecodedOperand *operands);
 
 } // namespace emu
 

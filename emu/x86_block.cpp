@@ -4,6 +4,10 @@
 #include "x86_decoder.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace emu {
 
@@ -96,40 +100,138 @@ void ReadStackEffect(const ZydisDecodedInstruction &in, const ZydisDecodedOperan
 
 } // namespace
 
+// ESP is written through the stack by the instructions that push, pop, call
+// or return, and by enter, leave, sysenter and sysexit; as an operand the
+// code names, only where a register field holds 4 (ESP's number): ModRM's
+// reg, its r/m when it names a register (mod 3, or a move to or from a
+// control or debug register, which ignores mod and is privileged), or the
+// opcode's low three bits when the register is in the opcode (no ModRM).
+// Other encodings than the legacy one (VEX and the like) are not looked into.
+bool MayWriteStackPointer(const ZydisDecodedInstruction &in)
+{
+    if (in.encoding != ZYDIS_INSTRUCTION_ENCODING_LEGACY)
+        return true;
+    switch (in.meta.category) {
+    case ZYDIS_CATEGORY_PUSH:
+    case ZYDIS_CATEGORY_POP:
+    case ZYDIS_CATEGORY_CALL:
+    case ZYDIS_CATEGORY_RET: return true;
+    default: break;
+    }
+    switch (in.mnemonic) {
+    case ZYDIS_MNEMONIC_ENTER:
+    case ZYDIS_MNEMONIC_LEAVE:
+    case ZYDIS_MNEMONIC_SYSENTER:
+    case ZYDIS_MNEMONIC_SYSEXIT: return true;
+    default: break;
+    }
+    constexpr uint8_t kEsp = 4;
+    if ((in.attributes & ZYDIS_ATTRIB_HAS_MODRM) == 0)
+        return (in.opcode & 7) == kEsp;
+    const bool rmIsRegister = in.raw.modrm.mod == 3 || (in.attributes & ZYDIS_ATTRIB_IS_PRIVILEGED) != 0;
+    return in.raw.modrm.reg == kEsp || (rmIsRegister && in.raw.modrm.rm == kEsp);
+}
+
 Instruction ReadInstruction(const uint8_t *bytes, size_t size)
 {
     ZydisDecoderContext context;
     ZydisDecodedInstruction in;
-    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)) ||
-        !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&I386Decoder(), &context, bytes, size, &in)))
         return {};
     Instruction r;
     r.length = in.length;
-    r.registerFile = FpuOrSimdUse(in, operands);
+    bool operandsMayTell = false;
+    r.registerFile = FpuOrSimdUseByKind(in, operandsMayTell);
+    if (!operandsMayTell && !MayWriteStackPointer(in))
+        return r;
+    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&I386Decoder(), &context, &in, operands, in.operand_count)))
+        return {};
+    if (operandsMayTell)
+        r.registerFile = FpuOrSimdUseByOperands(in, operands);
     ReadStackEffect(in, operands, r);
     return r;
 }
 
-BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+namespace {
+
+// One instruction of a block read with nothing watched: where it begins and
+// ends, and ESP at its start, relative to ESP at the block's start.
+struct Step {
+    uint32_t offset;
+    uint32_t end;
+    int32_t esp;
+};
+
+// The block's instructions up to the first the reading cannot account for
+// (that one included when it leaves ESP unknown).
+std::vector<Step> ReadSteps(const uint8_t *bytes, uint32_t size)
 {
-    BlockReading r;
+    std::vector<Step> steps;
     int32_t esp = 0;
-    while (r.read < size) {
-        if (stop(r.read))
-            return r;
-        const Instruction in = ReadInstruction(bytes + r.read, size - r.read);
+    for (uint32_t at = 0; at < size;) {
+        const Instruction in = ReadInstruction(bytes + at, size - at);
         if (in.length == 0 || in.registerFile != nullptr)
-            return r;
-        r.lowestEsp = std::min(r.lowestEsp, esp);
-        r.lastOffset = r.read;
-        r.read += in.length;
-        ++r.instructions;
+            break;
+        steps.push_back(Step{at, at + in.length, esp});
+        at += in.length;
         if (!in.espKnown)
-            return r;
+            break;
         esp += in.espDelta;
     }
+    return steps;
+}
+
+// The code of an image is the same on every machine a process makes, so
+// each block's bytes are read once (per thread) and their reading kept,
+// looked up by the bytes themselves.  A process that makes up code (a
+// fuzzer's) starts over when the blocks kept are this many.
+constexpr size_t kMostBlocksKept = 16384;
+
+struct BytesHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view bytes) const { return std::hash<std::string_view>{}(bytes); }
+};
+
+const std::vector<Step> &KeptSteps(const uint8_t *bytes, uint32_t size)
+{
+    thread_local std::unordered_map<std::string, std::vector<Step>, BytesHash, std::equal_to<>> kept;
+    const std::string_view key(reinterpret_cast<const char *>(bytes), size);
+    if (auto it = kept.find(key); it != kept.end())
+        return it->second;
+    if (kept.size() >= kMostBlocksKept)
+        kept.clear();
+    return kept.emplace(std::string(key), ReadSteps(bytes, size)).first->second;
+}
+
+// What the machine watches cuts the reading short before the first
+// instruction it watches.
+BlockReading Cut(const std::vector<Step> &steps, const std::function<bool(uint32_t offset)> &stop)
+{
+    BlockReading r;
+    for (const Step &s : steps) {
+        if (stop(s.offset))
+            break;
+        r.lowestEsp = std::min(r.lowestEsp, s.esp);
+        r.lastOffset = s.offset;
+        r.read = s.end;
+        ++r.instructions;
+    }
     return r;
+}
+
+} // namespace
+
+BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+{
+    if (size == 0 || stop(0))
+        return {};  // all of it watched (a neighbour's code): nothing to read
+    return Cut(KeptSteps(bytes, size), stop);
+}
+
+BlockReading ReadBlockAfresh(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop)
+{
+    return Cut(ReadSteps(bytes, size), stop);
 }
 
 } // namespace emu

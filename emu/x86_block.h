@@ -8,6 +8,8 @@
 #ifndef ZERVAL_EMU_X86_BLOCK_H
 #define ZERVAL_EMU_X86_BLOCK_H
 
+#include <Zydis/DecoderTypes.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,11 +38,23 @@ struct Instruction {
 };
 Instruction ReadInstruction(const uint8_t *bytes, size_t size);
 
+// Whether an instruction, decoded without its operands, may write ESP: false
+// only where none of its operands (the hidden ones included) can be ESP
+// written.  Decoding the operands costs about as much again as the rest, so
+// ReadInstruction decodes them only where this (or the register file, see
+// fpu_simd.h) says they may tell something.
+bool MayWriteStackPointer(const ZydisDecodedInstruction &instruction);
+
 // Reads the block up to the first instruction that is a floating-point or
 // SIMD one, that leaves ESP unknown (that one is read, what follows is not),
 // that is no instruction, or whose address `stop(offset)` says the machine
-// watches itself.
+// watches itself.  The reading of the same bytes is kept for the rest of the
+// process (the code of an image is the same on every machine).
 BlockReading ReadBlock(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
+
+// The same, the bytes read again however often they were before: for
+// measuring the reading itself.
+BlockReading ReadBlockAfresh(const uint8_t *bytes, uint32_t size, const std::function<bool(uint32_t offset)> &stop);
 
 } // namespace emu
 

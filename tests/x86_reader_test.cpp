@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <Zydis/Decoder.h>
+
 #include "disassembly.h"
 #include "fpu_simd.h"
 #include "x86_block.h"
+#include "x86_decoder.h"
 
 namespace {
 
@@ -213,6 +216,84 @@ TEST(X86Reader, IntegerInstructionsOfTheExtensionsUseNoRegisterFile)
     }
 }
 
+// Whether one of the operands (the hidden ones included) writes ESP or any
+// part of it, and whether one names an x87, MMX, SSE or AVX register (MXCSR
+// among them).
+struct OperandFacts {
+    bool writesEsp = false;
+    bool namesRegisterFile = false;
+};
+
+OperandFacts FactsOf(const ZydisDecodedInstruction &in, const ZydisDecodedOperand *operands)
+{
+    OperandFacts f;
+    for (uint8_t i = 0; i < in.operand_count; ++i) {
+        const ZydisDecodedOperand &o = operands[i];
+        if (o.type != ZYDIS_OPERAND_TYPE_REGISTER)
+            continue;
+        const ZydisRegister reg = o.reg.value;
+        f.writesEsp = f.writesEsp || ((o.actions & ZYDIS_OPERAND_ACTION_MASK_WRITE) != 0 &&
+                                      ZydisRegisterGetLargestEnclosing(ZYDIS_MACHINE_MODE_LEGACY_32, reg) ==
+                                          ZYDIS_REGISTER_ESP);
+        switch (ZydisRegisterGetClass(reg)) {
+        case ZYDIS_REGCLASS_X87:
+        case ZYDIS_REGCLASS_MMX:
+        case ZYDIS_REGCLASS_XMM:
+        case ZYDIS_REGCLASS_YMM:
+        case ZYDIS_REGCLASS_ZMM: f.namesRegisterFile = true; break;
+        default: f.namesRegisterFile = f.namesRegisterFile || reg == ZYDIS_REGISTER_MXCSR; break;
+        }
+    }
+    return f;
+}
+
+// The reading decodes an instruction's operands only where its kind says
+// they may tell something.  Every opcode of every legacy opcode map, behind
+// each mandatory or size prefix, with every ModRM byte (a SIB byte of ESP
+// and zero bytes after it), is decoded in full here: none whose operands
+// write ESP or name a register file may be passed over.
+TEST(X86Reader, OperandsAreReadOfEveryInstructionWhoseOperandsMoveEspOrNameARegisterFile)
+{
+    const Bytes prefixes[] = {{}, {0x66}, {0x67}, {0xF2}, {0xF3}, {0x66, 0xF2}, {0x66, 0xF3}};
+    const Bytes maps[] = {{}, {0x0F}, {0x0F, 0x38}, {0x0F, 0x3A}};
+    size_t decoded = 0, stackWriters = 0, fileUsers = 0;
+    for (const Bytes &prefix : prefixes)
+        for (const Bytes &map : maps)
+            for (int opcode = 0; opcode < 256; ++opcode)
+                for (int modrm = 0; modrm < 256; ++modrm) {
+                    Bytes b = prefix;
+                    b.insert(b.end(), map.begin(), map.end());
+                    b.push_back(static_cast<uint8_t>(opcode));
+                    b.push_back(static_cast<uint8_t>(modrm));
+                    b.push_back(0x24);
+                    b.resize(b.size() + 10, 0);
+                    ZydisDecoderContext context;
+                    ZydisDecodedInstruction in;
+                    ZydisDecodedOperand operands[ZYDIS_MAX_OPERAND_COUNT];
+                    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&emu::I386Decoder(), &context, b.data(), b.size(), &in)))
+                        continue;
+                    ASSERT_TRUE(ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&emu::I386Decoder(), &context, &in, operands,
+                                                                        in.operand_count)))
+                        << Shown(b);
+                    ++decoded;
+                    const OperandFacts facts = FactsOf(in, operands);
+                    if (facts.writesEsp) {
+                        ++stackWriters;
+                        EXPECT_TRUE(emu::MayWriteStackPointer(in)) << Shown(b);
+                    }
+                    if (facts.namesRegisterFile) {
+                        ++fileUsers;
+                        bool operandsMayTell = false;
+                        const char *byKind = emu::FpuOrSimdUseByKind(in, operandsMayTell);
+                        EXPECT_TRUE(byKind != nullptr || operandsMayTell) << Shown(b);
+                    }
+                }
+    // The enumeration reached what it is for.
+    EXPECT_GT(decoded, 500000u);
+    EXPECT_GT(stackWriters, 10000u);
+    EXPECT_GT(fileUsers, 10000u);
+}
+
 emu::BlockReading ReadAll(const Bytes &b, uint32_t stopAt = UINT32_MAX)
 {
     return emu::ReadBlock(b.data(), static_cast<uint32_t>(b.size()), [stopAt](uint32_t offset) { return offset == stopAt; });
@@ -260,6 +341,25 @@ TEST(X86Reader, ABlockStopsWhereItsReadingCannotAccountForTheRest)
     const emu::BlockReading watched = ReadAll({0x50, 0x51, 0x52}, 1);
     EXPECT_EQ(watched.instructions, 1u);
     EXPECT_EQ(watched.read, 1u);
+}
+
+TEST(X86Reader, TheSameBytesReadAgainAreCutWhereTheMachineNowWatches)
+{
+    // push esi; push edi; push ebx; add esp, 0x0c, read with nothing
+    // watched, then the same bytes with the third watched, then the first,
+    // then nothing again: each reading as if the bytes were new.
+    const Bytes block = {0x56, 0x57, 0x53, 0x83, 0xC4, 0x0C};
+    const emu::BlockReading whole = ReadAll(block);
+    EXPECT_EQ(whole.instructions, 4u);
+    EXPECT_EQ(whole.read, 6u);
+    EXPECT_EQ(whole.lowestEsp, -12);
+    const emu::BlockReading cut = ReadAll(block, 2);
+    EXPECT_EQ(cut.instructions, 2u);
+    EXPECT_EQ(cut.read, 2u);
+    EXPECT_EQ(cut.lastOffset, 1u);
+    EXPECT_EQ(cut.lowestEsp, -4);
+    EXPECT_EQ(ReadAll(block, 0).instructions, 0u);
+    EXPECT_EQ(ReadAll(block).instructions, 4u);
 }
 
 TEST(Disassembly, OneInstructionInIntelSyntaxWithBranchTargetsAbsolute)
