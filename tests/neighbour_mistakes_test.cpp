@@ -72,7 +72,7 @@ TEST(NeighbourMistakes, ACdeclHookIsItsDriversOwnHoweverTheModuleReachesIt)
         {"pass_through", {"passthrough", "1", "2", "3"}, "_MeltoBiosDll@12", "pfnPassThrough", 12},
         {"function", {"function", "7"}, "_Orvalen_Function@4", "pfnFunction", 4},
     };
-    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+    for (const std::string &image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
         for (const Case &c : cases) {
             const std::string kelv = Image(std::string("kelv_cdecl_") + c.variant);
             std::vector<std::string> args = {"--image", image, "--services", kelv};
@@ -102,7 +102,7 @@ TEST(NeighbourMistakes, ACdeclHookIsItsDriversOwnHoweverTheModuleReachesIt)
 // is still its own driver's mistake, named with the hook.
 TEST(NeighbourMistakes, ABreachInAHookTheModuleJumpsToIsItsDriversOwn)
 {
-    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+    for (const std::string &image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
         ExpectError({"--image", image, "--services", Image("kelv_function_clobbers_ebx"), "function", "5"},
                     Literal(Image("kelv_function_clobbers_ebx") + ", the services driver, broke the rules, not zerval.sys: "
                             "_Orvalen_Function@4: kelv.sys!pfnFunction: EBX not preserved (0xbadf00d on return, ") +
@@ -123,7 +123,7 @@ TEST(NeighbourMistakes, ABreachInAHookTheModuleJumpsToIsItsDriversOwn)
 // driver to fill, is theirs.
 TEST(NeighbourMistakes, NoSoundUseOfTheStackIsTakenForAKeptPointer)
 {
-    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+    for (const std::string &image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
         ExpectError({"--image", image, "--services", Image("kelv_query_past_16_o0")},
                     Literal(Image("kelv_query_past_16_o0") + ", the services driver, broke the rules, not zerval.sys: "
                             "_lDllAttach@20: kelv.sys wrote 4 bytes outside what zerval.sys handed to kelv.sys!pfnQueryMode: "
@@ -143,7 +143,7 @@ TEST(NeighbourMistakes, NoSoundUseOfTheStackIsTakenForAKeptPointer)
 TEST(NeighbourMistakes, AWriteThroughAKeptPointerNamesTheCallThatHandedTheRecord)
 {
     const std::string earlier = R"(kelv\.sys!pfnQueryMode\(\{[0-9]+x[0-9]+x[0-9]+ @[0-9]+ attr=0x[0-9a-f]{8} flags=0x[0-9a-f]{8}\}, 0x0\))";
-    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+    for (const std::string &image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
         ExpectError({"--image", image, "--services", Image("kelv_keeps_query"), "validate", "640x480x8@60"},
                     Literal(Image("kelv_keeps_query") + ", the services driver, broke the rules, not zerval.sys: ") +
                         "_(lDllAttach@20|vValidateMode@8)" +
@@ -302,7 +302,7 @@ TEST(NeighbourMistakes, TheTraceShowsEveryCallBetweenImages)
     // Every hook and entry, on both images, whether the module calls the
     // hook or jumps to it: a hook that returned shows its answer (none for a
     // VOID one, AL for a BOOLEAN one), and nothing says it did not return.
-    for (const std::string image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
+    for (const std::string &image : {products::Existing(products::kImageGnu), products::Existing(products::kImageMsvc)}) {
         std::string all;
         for (const std::vector<std::string> &command :
              std::vector<std::vector<std::string>>{{"validate", "640x480x8@60"},
