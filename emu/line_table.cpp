@@ -14,7 +14,7 @@ namespace emu {
 
 namespace {
 
-using Spec = llvm::DILineInfoSpecifier;
+using LineKinds = llvm::DILineInfoSpecifier;
 constexpr auto kAnySection = llvm::object::SectionedAddress::UndefSection;
 
 // The image's debug information: the PDB its debug directory names (looked
@@ -70,7 +70,7 @@ struct LineTable::Reader {
     llvm::object::OwningBinary<llvm::object::Binary> binary;
     std::unique_ptr<llvm::DIContext> context;
     uint64_t imageBase = 0;
-    const Spec spec{Spec::FileLineInfoKind::AbsoluteFilePath, Spec::FunctionNameKind::ShortName};
+    const LineKinds kinds{LineKinds::FileLineInfoKind::AbsoluteFilePath, LineKinds::FunctionNameKind::ShortName};
 
     // The rows of [start, start + size).  LLVM 14's own PDB reader answers a
     // range only once a lookup of one address has read where the object
@@ -80,14 +80,14 @@ struct LineTable::Reader {
     llvm::DILineInfoTable rangeRows(uint64_t start, uint64_t size) const
     {
         if (!llvm::isa<llvm::pdb::PDBContext>(context.get()))
-            return context->getLineInfoForAddressRange({start, kAnySection}, size, spec);
+            return context->getLineInfoForAddressRange({start, kAnySection}, size, kinds);
         llvm::DILineInfoTable rows;
         const uint64_t end = start + size;
         for (uint64_t at = start; at < end;) {
-            const llvm::DILineInfo line = context->getLineInfoForAddress({at, kAnySection}, spec);
+            const llvm::DILineInfo line = context->getLineInfoForAddress({at, kAnySection}, kinds);
             llvm::DILineInfoTable more;
             if (line.Line != 0 && Known(line.FileName))
-                more = context->getLineInfoForAddressRange({at, kAnySection}, end - at, spec);
+                more = context->getLineInfoForAddressRange({at, kAnySection}, end - at, kinds);
             if (more.empty()) {
                 ++at;
                 continue;
@@ -97,7 +97,7 @@ struct LineTable::Reader {
                     rows.push_back(std::move(row));
             const llvm::DILineInfo last = rows.back().second;
             for (at = rows.back().first + 1; at < end; ++at) {
-                const llvm::DILineInfo here = context->getLineInfoForAddress({at, kAnySection}, spec);
+                const llvm::DILineInfo here = context->getLineInfoForAddress({at, kAnySection}, kinds);
                 if (here.Line != last.Line || here.FileName != last.FileName)
                     break;
             }
@@ -109,7 +109,7 @@ struct LineTable::Reader {
     // address), its function past any inlining: the last frame of the chain.
     std::optional<LineRow> rowAt(uint64_t address) const
     {
-        const llvm::DIInliningInfo frames = context->getInliningInfoForAddress({address, kAnySection}, spec);
+        const llvm::DIInliningInfo frames = context->getInliningInfoForAddress({address, kAnySection}, kinds);
         if (frames.getNumberOfFrames() == 0 || address < imageBase || address - imageBase > UINT32_MAX)
             return std::nullopt;
         const llvm::DILineInfo &inner = frames.getFrame(0);
