@@ -572,16 +572,22 @@ void Machine::refuse(uint32_t address)
 
 void Machine::onCodeWrite(uint32_t address, uint32_t size) { code_.forget(address, size); }
 
+uint32_t Machine::instructionBytes(uint32_t address, uint8_t (&bytes)[kLongestInstruction]) const
+{
+    // The longest an instruction may be, or as much as is mapped.
+    for (uint32_t n = sizeof bytes; n > 0; --n)
+        if (uc_mem_read(uc(), address, bytes, n) == UC_ERR_OK)
+            return n;
+    return 0;
+}
+
 std::string Machine::instructionText(uint32_t address) const
 {
     if (!code_.watched(address))
         return "";  // read ahead by blocks: the address may be its block's, not the instruction's
-    // The longest an instruction may be, or as much as is mapped.
     uint8_t bytes[kLongestInstruction];
-    for (uint32_t n = sizeof bytes; n > 0; --n)
-        if (uc_mem_read(uc(), address, bytes, n) == UC_ERR_OK)
-            return ": " + Disassemble(bytes, n, address);
-    return "";
+    const uint32_t n = instructionBytes(address, bytes);
+    return n == 0 ? "" : ": " + Disassemble(bytes, n, address);
 }
 
 bool Machine::onBadAccess(int type, uint64_t address, int size)

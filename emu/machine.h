@@ -28,6 +28,7 @@
 #include "source_lines.h"
 #include "verifier_pool.h"
 #include "video_port.h"
+#include "x86_decoder.h"
 
 struct uc_struct;
 
@@ -167,6 +168,9 @@ public:
     // each instruction as it runs (the module's code it reads ahead by
     // blocks, where a fault's EIP may be its block's start).
     std::string instructionText(uint32_t address) const;
+    // The bytes of the instruction at `address`: as many as the longest one
+    // may have, or as are mapped there; how many (0: none).
+    uint32_t instructionBytes(uint32_t address, uint8_t (&bytes)[kLongestInstruction]) const;
 
     // A debugger (machine_debugger.cpp), attached before the first call
     // (code the engine translated earlier would run past it): the images

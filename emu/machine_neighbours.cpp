@@ -240,11 +240,8 @@ const std::pair<const uint32_t, Machine::EarlierRecord> *Machine::keptRecord(uin
 {
     if (earlierRecords_.empty())
         return nullptr;
-    uint8_t code[kLongestInstruction] = {};
-    uint32_t bytes = sizeof code;
-    while (bytes != 0 && uc_mem_read(uc(), eip, code, bytes) != UC_ERR_OK)
-        --bytes;
-    const std::optional<uint32_t> pointer = WritePointer(uc(), code, bytes);
+    uint8_t code[kLongestInstruction];
+    const std::optional<uint32_t> pointer = WritePointer(uc(), code, instructionBytes(eip, code));
     if (!pointer || (call != nullptr && *pointer - call->record < call->recordBytes))
         return nullptr;  // through no register, or through the record the open call was handed
     auto r = earlierRecords_.upper_bound(*pointer);
